@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Installs every Debian package the project needs to build, test and run its
+# demo. Idempotent: when everything is present it prints nothing and touches
+# no package list.
+set -euo pipefail
+
+PACKAGES=(
+  # toolchain
+  build-essential g++ g++-multilib cmake ninja-build pkg-config git
+  clang clang-format libclang-rt-14-dev
+  # tests and benchmarks
+  googletest libgtest-dev libgmock-dev libbenchmark-dev
+  # viewer
+  qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev libgl-dev
+  gstreamer1.0-plugins-base gstreamer1.0-plugins-good
+  xvfb xauth x11-utils imagemagick
+  # reference archive server
+  libsqlite3-dev sqlite3 mariadb-server mariadb-client libmariadb-dev
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+if [ "$(id -u)" -ne 0 ]; then
+  SUDO=sudo
+else
+  SUDO=
+fi
+
+echo "setup: installing ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Builds everything with warnings as errors and runs every test suite: the
+# debug build runs all tests (GUI ones on the offscreen platform), the
+# ASan+UBSan build runs every non-GUI test again.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/setup.sh
+
+JOBS=${JOBS:-$(nproc)}
+export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+
+# Services the end-to-end suites need are started here and stopped on exit.
+cleanup() { [ -n "${VQ_SERVICES_PID:-}" ] && bash scripts/services.sh stop || true; }
+trap cleanup EXIT
+if [ -x scripts/services.sh ]; then
+  eval "$(bash scripts/services.sh start)"
+fi
+
+status=0
+for preset in debug asan; do
+  echo "== build ($preset)"
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" -j "$JOBS"
+  echo "== test ($preset)"
+  ctest --preset "$preset" -j "$JOBS" || status=1
+done
+exit $status
