@@ -19,3 +19,7 @@ constexpr ORTU_UINT32 ORTU_WAIT_TIMEOUT = 258;
 constexpr ORTU_UINT32 ORTU_WAIT_FAILED = 0xFFFFFFFFu;
 // A timeout of -1 means no limit.
 constexpr ORTU_UINT32 ORTU_INFINITE = 0xFFFFFFFFu;
+
+// Result of a condition wait that ran out of time (the system's "timed out"
+// socket error number, which the runtime uses for every timed-out wait).
+constexpr int ORTU_WAIT_TIMED_OUT = 10060;
