@@ -7,7 +7,7 @@ set -euo pipefail
 PACKAGES=(
   # toolchain
   build-essential g++ g++-multilib cmake ninja-build pkg-config git
-  clang clang-format libclang-rt-14-dev
+  clang clang-format libclang-rt-14-dev ccache
   # tests and benchmarks
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   # viewer
