@@ -1,0 +1,153 @@
+#include "Schema.h"
+
+namespace vqarchive {
+
+const std::vector<TableDef>& archiveSchema() {
+    // Column spellings follow the viewer's SQL (mixed case where it writes
+    // them so); both engines match column names without regard to case.
+    static const std::vector<TableDef> schema = {
+        {"users",
+         {{"User_ID", ColumnKind::id, 0, false},
+          {"Display_Name", ColumnKind::text, 128, false},
+          {"Phone", ColumnKind::text, 32}},
+         "User_ID",
+         {}},
+        {"groups",
+         {{"Group_ID", ColumnKind::id, 0, false}, {"Display_Name", ColumnKind::text, 128, false}},
+         "Group_ID",
+         {}},
+        {"media",
+         {{"Media_ID", ColumnKind::id, 0, false},
+          {"Media_Type", ColumnKind::text, 16, false, true},
+          {"CALL_ID", ColumnKind::text, 32, true, true},
+          {"Timestamp", ColumnKind::int64, 0, false},
+          {"filename", ColumnKind::text, 128},
+          {"Duration", ColumnKind::int32},
+          {"Data_Size", ColumnKind::int64}},
+         "Media_ID",
+         {{"media_time", {"Timestamp"}},
+          {"media_call", {"CALL_ID"}},
+          {"media_type_time", {"Media_Type", "Timestamp"}},
+          {"media_file", {"filename"}}}},
+        {"participants",
+         {{"Media_ID", ColumnKind::id, 0, false},
+          {"User_ID", ColumnKind::id},
+          {"Group_ID", ColumnKind::id},
+          {"External_Address", ColumnKind::text, 128},
+          {"Role", ColumnKind::int32, 0, false}},
+         "",
+         {{"participants_media", {"Media_ID"}},
+          {"participants_user", {"User_ID", "Group_ID"}},
+          {"participants_group", {"Group_ID"}},
+          {"participants_external", {"External_Address"}}}},
+        {"cad",
+         {{"call_id", ColumnKind::text, 32, false, true},
+          {"name", ColumnKind::text, 64, false},
+          {"value", ColumnKind::text, 255, false},
+          {"description", ColumnKind::text, 255}},
+         "",
+         {{"cad_call", {"call_id"}}, {"cad_name_value", {"name", "value"}}}},
+        // Texts of instant messages and web chats, one row per record.
+        {"messages",
+         {{"Media_ID", ColumnKind::id, 0, false}, {"body", ColumnKind::longText, 0, false}},
+         "Media_ID",
+         {}},
+        // Data files kept inside the database, named as media.filename;
+        // SQLite archives keep them in their data folder instead.
+        {"media_files",
+         {{"filename", ColumnKind::text, 128, false, true},
+          {"content", ColumnKind::blob, 0, false}},
+         "filename",
+         {}},
+        {"archive_info",
+         {{"name", ColumnKind::text, 64, false, true}, {"value", ColumnKind::text, 255}},
+         "name",
+         {}},
+    };
+    return schema;
+}
+
+namespace {
+
+std::string columnType(const ColumnDef& c, Dialect d) {
+    if (d == Dialect::sqlite) {
+        switch (c.kind) {
+        case ColumnKind::id:
+        case ColumnKind::int32:
+        case ColumnKind::int64:
+            return "INTEGER";
+        case ColumnKind::text:
+        case ColumnKind::longText:
+            return "TEXT";
+        case ColumnKind::blob:
+            return "BLOB";
+        }
+        return "TEXT";
+    }
+    switch (c.kind) {
+    case ColumnKind::id:
+        return "INT UNSIGNED";
+    case ColumnKind::int32:
+        return "INT";
+    case ColumnKind::int64:
+        return "BIGINT";
+    case ColumnKind::text:
+        return "VARCHAR(" + std::to_string(c.length) + ")" +
+               (c.exact ? " CHARACTER SET utf8mb4 COLLATE utf8mb4_bin" : "");
+    case ColumnKind::longText:
+        return "LONGTEXT";
+    case ColumnKind::blob:
+        return "LONGBLOB";
+    }
+    return "TEXT";
+}
+
+std::string joined(const std::vector<std::string>& parts) {
+    std::string out;
+    for (const auto& p : parts) {
+        if (!out.empty())
+            out += ", ";
+        out += p;
+    }
+    return out;
+}
+
+} // namespace
+
+std::vector<std::string> createStatements(Dialect dialect) {
+    std::vector<std::string> out;
+    for (const auto& t : archiveSchema()) {
+        std::string sql = "CREATE TABLE " + t.name + " (";
+        bool first = true;
+        for (const auto& c : t.columns) {
+            if (!first)
+                sql += ", ";
+            first = false;
+            sql += c.name + " " + columnType(c, dialect);
+            // SQLite's INTEGER PRIMARY KEY is the row id: the cheapest lookup.
+            if (dialect == Dialect::sqlite && c.name == t.primaryKey)
+                sql += " PRIMARY KEY";
+            if (!c.nullable)
+                sql += " NOT NULL";
+        }
+        if (dialect == Dialect::mariadb && !t.primaryKey.empty())
+            sql += ", PRIMARY KEY (" + t.primaryKey + ")";
+        sql += ")";
+        if (dialect == Dialect::mariadb)
+            sql += " ENGINE=InnoDB DEFAULT CHARSET=utf8mb4 COLLATE=utf8mb4_unicode_ci";
+        out.push_back(sql);
+        for (const auto& i : t.indexes)
+            out.push_back("CREATE INDEX " + i.name + " ON " + t.name + " (" + joined(i.columns) +
+                          ")");
+    }
+    return out;
+}
+
+std::vector<std::string> dropStatements(Dialect) {
+    std::vector<std::string> out;
+    for (const auto& t : archiveSchema())
+        out.push_back("DROP TABLE IF EXISTS " + t.name);
+    return out;
+}
+
+} // namespace vqarchive

@@ -1,0 +1,130 @@
+// The SQLite backend: the shared store contract plus what only SQLite has
+// (the doubled percent signs of its dialect, the single-file form).
+#define STORE_SUITE SqliteStore
+#include "StoreContract.h"
+
+#include <sqlite3.h>
+
+#include <filesystem>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class SqliteBackend : public vqtest::TestBackend {
+public:
+    std::string target() const override { return (dir_.path() / "archive").string(); }
+    int serverType() const override { return 3; }
+    bool dataFileExists(const std::string& filename) override {
+        return fs::exists(dir_.path() / "archive" / "data" / filename.substr(0, 2) / filename);
+    }
+
+private:
+    vqtest::TempDir dir_;
+};
+
+} // namespace
+
+std::unique_ptr<vqtest::TestBackend> makeTestBackend() {
+    return std::make_unique<SqliteBackend>();
+}
+
+TEST_F(SqliteStore, DoubledPercentSignsAreSingleOnes) {
+    // The viewer writes the modulo operator and LIKE wildcards as "%%" for
+    // this dialect.
+    EXPECT_EQ(scalar(*store_, "SELECT 17 %% 5"), "2");
+    EXPECT_EQ(scalar(*store_, "SELECT COUNT(*) FROM cad WHERE value LIKE '%%000%%'"), "1");
+    EXPECT_EQ(scalar(*store_, "SELECT '100%%'"), "100%");
+}
+
+TEST_F(SqliteStore, PragmasAndAttachingOtherFilesAreRefused) {
+    for (const char* sql : {"PRAGMA query_only = 0", "ATTACH DATABASE ':memory:' AS other",
+                            "PRAGMA table_info(media)"}) {
+        Collected c;
+        EXPECT_EQ(collect(*store_, sql, c).code, StoreCode::sqlError) << sql;
+    }
+    Collected c;
+    EXPECT_EQ(collect(*store_, "UPDATE users SET Display_Name = 'x'", c).code, StoreCode::sqlError);
+}
+
+TEST_F(SqliteStore, OnlyOneStatementRunsPerRequest) {
+    Collected c;
+    EXPECT_EQ(collect(*store_, "SELECT 1; DELETE FROM media", c).code, StoreCode::sqlError);
+    EXPECT_EQ(scalar(*store_, "SELECT COUNT(*) FROM media WHERE Media_ID = 1"), "1");
+    EXPECT_EQ(scalar(*store_, "SELECT 5 ;  "), "5");
+}
+
+TEST_F(SqliteStore, ViewerStyleDoubleQuotedLiteralsWork) {
+    EXPECT_EQ(scalar(*store_, "SELECT COUNT(*) FROM participants WHERE External_Address = "
+                              "\"+49 30 1234\""),
+              "1");
+}
+
+TEST_F(SqliteStore, ARecordWhoseFileVanishedGivesReadFailed) {
+    fs::remove(fs::path(backend_->target()) / "data" / known_.fileB.substr(0, 2) / known_.fileB);
+    std::vector<uint8_t> got;
+    const auto r = vqtest::download(*store_, 8, got);
+    EXPECT_EQ(r.code, StoreCode::readFailed);
+    EXPECT_NE(r.message.find(known_.fileB), std::string::npos) << r.message;
+}
+
+TEST_F(SqliteStore, ASingleFileArchiveServesDataKeptInTheDatabase) {
+    vqtest::TempDir elsewhere;
+    const fs::path file = elsewhere.path() / "single.sqlite";
+    fs::copy_file(fs::path(backend_->target()) / "archive.sqlite", file);
+    {
+        sqlite3* raw = nullptr;
+        ASSERT_EQ(sqlite3_open(file.c_str(), &raw), SQLITE_OK);
+        std::unique_ptr<sqlite3, int (*)(sqlite3*)> db(raw, sqlite3_close);
+        sqlite3_stmt* s = nullptr;
+        ASSERT_EQ(
+            sqlite3_prepare_v2(db.get(), "INSERT INTO media_files VALUES (?, ?)", -1, &s, nullptr),
+            SQLITE_OK);
+        sqlite3_bind_text(s, 1, known_.fileC.c_str(), -1, SQLITE_TRANSIENT);
+        sqlite3_bind_blob(s, 2, known_.pdf.data(), static_cast<int>(known_.pdf.size()),
+                          SQLITE_TRANSIENT);
+        EXPECT_EQ(sqlite3_step(s), SQLITE_DONE);
+        sqlite3_finalize(s);
+    }
+    auto single = vqarchive::ArchiveStore::open(file.string());
+    EXPECT_TRUE(single->status().reachable);
+    std::vector<uint8_t> got;
+    ASSERT_TRUE(vqtest::download(*single, 9, got, 700).ok());
+    EXPECT_EQ(got, known_.pdf);
+    // Without a data folder and no blob, a recording is missing.
+    got.clear();
+    EXPECT_EQ(vqtest::download(*single, 7, got).code, StoreCode::readFailed);
+}
+
+TEST_F(SqliteStore, OpeningAMissingArchiveIsAClearError) {
+    try {
+        vqarchive::ArchiveStore::open("/nonexistent/archive/folder");
+        FAIL() << "expected StoreError";
+    } catch (const vqarchive::StoreError& e) {
+        EXPECT_NE(std::string(e.what()).find("/nonexistent/archive/folder"), std::string::npos);
+    }
+}
+
+TEST_F(SqliteStore, AFileThatIsNoDatabaseIsReportedUnreachable) {
+    vqtest::TempDir elsewhere;
+    const fs::path file = elsewhere.path() / "garbage.sqlite";
+    {
+        std::FILE* f = std::fopen(file.c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        std::fputs("this is not an SQLite database, just some text padding it out to a size", f);
+        std::fclose(f);
+    }
+    auto bad = vqarchive::ArchiveStore::open(file.string());
+    const auto s = bad->status();
+    EXPECT_FALSE(s.reachable);
+    EXPECT_FALSE(s.message.empty());
+    Collected c;
+    EXPECT_NE(collect(*bad, "SELECT 1 FROM media", c).code, StoreCode::success);
+}
+
+TEST_F(SqliteStore, AClientCannotMakeTheServerBuildHugeValues) {
+    Collected c;
+    const auto r = collect(*store_, "SELECT randomblob(200000000)", c);
+    EXPECT_EQ(r.code, StoreCode::sqlError);
+    EXPECT_FALSE(r.message.empty());
+}
