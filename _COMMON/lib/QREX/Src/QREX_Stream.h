@@ -1,0 +1,42 @@
+// The raw byte streams under the XDR codecs, and the socket adapter a TCP
+// stream reads and writes through.
+#pragma once
+
+#include "QREX_Types.h"
+
+// Reads one message at a time. skip_record must run before each new message.
+class QREX_Input_Stream {
+public:
+    // Drops what is left of the current record, including later fragments.
+    virtual void skip_record() = 0;
+    // The next big-endian 32-bit word.
+    virtual qrex_uint32_t get_int32() = 0;
+    virtual void get_bytes(void* data, size_t n) = 0;
+    virtual ~QREX_Input_Stream() = default;
+    virtual void prepare_input() {}
+    virtual void prepare_output() {}
+};
+
+class QREX_Output_Stream {
+public:
+    // Sends what is buffered as the last fragment of the current record.
+    virtual void end_record() = 0;
+    virtual void put_int32(qrex_uint32_t value) = 0;
+    virtual void put_bytes(const void* data, size_t n) = 0;
+    virtual ~QREX_Output_Stream() = default;
+    // Gives up the record being written after an encoding failure, so that the
+    // next record starts on a boundary. What already left cannot be recalled:
+    // the peer then sees a record that ends early and refuses it.
+    virtual void abort_record() = 0;
+};
+
+// What a TCP stream needs from the connection under it. Each operation raises
+// QREX_Communication_Error on failure; the stream lets it pass.
+class QREX_Socket_Adapter {
+public:
+    virtual ~QREX_Socket_Adapter() = default;
+    // At least 1 and at most n bytes; returns the count.
+    virtual size_t read(void* buffer, size_t n) = 0;
+    virtual void read_exact(void* buffer, size_t n) = 0;
+    virtual void write(const void* buffer, size_t n) = 0;
+};

@@ -1,0 +1,163 @@
+#include "QREX_TCP_Stream.h"
+
+#include "QREX_Errors.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+qrex_uint32_t get_be32(const unsigned char* p) {
+    return (qrex_uint32_t{p[0]} << 24) | (qrex_uint32_t{p[1]} << 16) | (qrex_uint32_t{p[2]} << 8) |
+           qrex_uint32_t{p[3]};
+}
+
+void put_be32(unsigned char* p, qrex_uint32_t v) {
+    p[0] = static_cast<unsigned char>(v >> 24);
+    p[1] = static_cast<unsigned char>(v >> 16);
+    p[2] = static_cast<unsigned char>(v >> 8);
+    p[3] = static_cast<unsigned char>(v);
+}
+
+} // namespace
+
+QREX_TCP_Stream::QREX_TCP_Stream(QREX_Socket_Adapter* socket)
+    : socket_(socket), out_current_(out_ + sizeof(qrex_int32_t)), out_end_(out_ + BUFFER_SIZE),
+      in_current_(in_), in_end_of_data_(in_), in_last_fragment_(true), in_fragment_not_read_(0),
+      in_record_start_(true), out_fragment_sent_(false), xdr_in_(this), xdr_out_(this) {}
+
+// ---------------------------------------------------------------- output
+
+void QREX_TCP_Stream::send_fragment(bool last) {
+    ORTU_ASSERT(out_current_ - out_ > (int)sizeof(qrex_int32_t));
+    const qrex_uint32_t size =
+        static_cast<qrex_uint32_t>(out_current_ - out_ - sizeof(qrex_int32_t));
+    if (size == 0)
+        return;
+    ORTU_ASSERT((size & RM_LAST_FRAGMENT) == 0);
+    put_be32(out_, last ? (size | RM_LAST_FRAGMENT) : size);
+    ORTU_DEBUG(qrex, 3, "TCPStr.0x%x, send fragment %d, %s\n", qrex_tag(this), (int)size,
+               last ? "L" : "");
+    // Emptied before writing: a failed write must not leave the fragment
+    // behind to go out again in front of a later message.
+    out_current_ = out_ + sizeof(qrex_int32_t);
+    out_fragment_sent_ = !last;
+    socket_->write(out_, size + sizeof(qrex_int32_t));
+}
+
+void QREX_TCP_Stream::put_int32(qrex_uint32_t value) {
+    if (out_end_ - out_current_ < (int)sizeof(qrex_int32_t))
+        send_fragment(false);
+    ORTU_ASSERT(out_current_ + sizeof(qrex_int32_t) <= out_end_);
+    put_be32(out_current_, value);
+    out_current_ += sizeof(qrex_int32_t);
+}
+
+void QREX_TCP_Stream::put_bytes(const void* data, size_t n) {
+    const unsigned char* p = static_cast<const unsigned char*>(data);
+    while (n) {
+        size_t free_room = static_cast<size_t>(out_end_ - out_current_);
+        if (free_room == 0) {
+            send_fragment(false);
+            free_room = static_cast<size_t>(out_end_ - out_current_);
+            ORTU_ASSERT(free_room);
+        }
+        const size_t k = std::min(free_room, n);
+        std::memcpy(out_current_, p, k);
+        out_current_ += k;
+        p += k;
+        n -= k;
+    }
+}
+
+void QREX_TCP_Stream::end_record() {
+    send_fragment(true);
+}
+
+void QREX_TCP_Stream::abort_record() {
+    out_current_ = out_ + sizeof(qrex_int32_t);
+    if (!out_fragment_sent_)
+        return;
+    // Part of the record is already on the wire: close it with an empty last
+    // fragment so the peer sees where it ends.
+    unsigned char header[sizeof(qrex_int32_t)];
+    put_be32(header, RM_LAST_FRAGMENT);
+    ORTU_DEBUG(qrex, 3, "TCPStr.0x%x, send fragment %d, %s\n", qrex_tag(this), 0, "L");
+    out_fragment_sent_ = false;
+    socket_->write(header, sizeof header);
+}
+
+// ---------------------------------------------------------------- input
+
+void QREX_TCP_Stream::read_fragment_header() {
+    ORTU_ASSERT(!in_fragment_not_read_);
+    unsigned char header[sizeof(qrex_int32_t)];
+    socket_->read_exact(header, sizeof header);
+    const qrex_uint32_t word = get_be32(header);
+    in_last_fragment_ = (word & RM_LAST_FRAGMENT) != 0;
+    in_fragment_not_read_ = word & ~RM_LAST_FRAGMENT;
+    in_record_start_ = false;
+    ORTU_DEBUG(qrex, 3, "TCPStr.0x%x, recv fragment %ld, %s\n", qrex_tag(this),
+               (long)in_fragment_not_read_, in_last_fragment_ ? "L" : "");
+}
+
+void QREX_TCP_Stream::fill(size_t wanted) {
+    ORTU_ASSERT(in_current_ == in_end_of_data_);
+    in_current_ = in_end_of_data_ = in_;
+    while (in_fragment_not_read_ == 0) {
+        if (in_last_fragment_ && !in_record_start_)
+            throw_stream_underflow("QREX_TCP_Stream::get_bytes", wanted, 0);
+        read_fragment_header();
+    }
+    const size_t n = socket_->read(in_, std::min<size_t>(in_fragment_not_read_, BUFFER_SIZE));
+    // An adapter that breaks its contract must not move us past the buffer.
+    if (n == 0 || n > std::min<size_t>(in_fragment_not_read_, BUFFER_SIZE))
+        throw_comm_error("QREX_TCP_Stream::fill", 10057);
+    in_end_of_data_ += n;
+    in_fragment_not_read_ -= static_cast<qrex_uint32_t>(n);
+}
+
+qrex_uint32_t QREX_TCP_Stream::get_int32() {
+    if (in_end_of_data_ - in_current_ >= (int)sizeof(qrex_int32_t)) {
+        const qrex_uint32_t v = get_be32(in_current_);
+        in_current_ += sizeof(qrex_int32_t);
+        return v;
+    }
+    unsigned char word[sizeof(qrex_int32_t)];
+    get_bytes(word, sizeof word);
+    return get_be32(word);
+}
+
+void QREX_TCP_Stream::get_bytes(void* data, size_t n) {
+    unsigned char* p = static_cast<unsigned char*>(data);
+    while (n) {
+        size_t avail = static_cast<size_t>(in_end_of_data_ - in_current_);
+        if (avail == 0) {
+            fill(n);
+            avail = static_cast<size_t>(in_end_of_data_ - in_current_);
+            ORTU_ASSERT(avail);
+        }
+        const size_t k = std::min(avail, n);
+        std::memcpy(p, in_current_, k);
+        in_current_ += k;
+        p += k;
+        n -= k;
+    }
+}
+
+void QREX_TCP_Stream::skip_record() {
+    for (;;) {
+        while (in_fragment_not_read_) {
+            const size_t n =
+                socket_->read(in_, std::min<size_t>(in_fragment_not_read_, BUFFER_SIZE));
+            if (n == 0 || n > in_fragment_not_read_)
+                throw_comm_error("QREX_TCP_Stream::skip_record", 10057);
+            in_fragment_not_read_ -= static_cast<qrex_uint32_t>(n);
+        }
+        if (in_last_fragment_)
+            break;
+        read_fragment_header();
+    }
+    in_current_ = in_end_of_data_ = in_;
+    in_record_start_ = true;
+}

@@ -1,0 +1,62 @@
+// Record marking over a TCP connection: a message is one record, sent as
+// fragments of a 4-byte big-endian header (bit 31: last fragment, bits 30..0:
+// payload length) followed by the payload. Both buffers live inside the
+// object, so no message costs an allocation here.
+#pragma once
+
+#include "QREX_Stream.h"
+#include "QREX_XDR.h"
+
+constexpr qrex_uint32_t RM_LAST_FRAGMENT = 0x80000000u;
+
+class QREX_TCP_Stream : public QREX_Input_Stream, public QREX_Output_Stream {
+public:
+    enum : size_t { BUFFER_SIZE = 4096 };
+
+    // The adapter is not owned and must outlive the stream.
+    explicit QREX_TCP_Stream(QREX_Socket_Adapter* socket);
+    ~QREX_TCP_Stream() override = default;
+
+    QREX_TCP_Stream(const QREX_TCP_Stream&) = delete;
+    QREX_TCP_Stream& operator=(const QREX_TCP_Stream&) = delete;
+
+    // Input side. Reading past the last fragment of a record raises
+    // no_more_data instead of running on into the next record, so a record
+    // that ends early cannot swallow the message behind it.
+    void skip_record() override;
+    qrex_uint32_t get_int32() override;
+    void get_bytes(void* data, size_t n) override;
+
+    // Output side. A fragment leaves only when the next item does not fit.
+    void end_record() override;
+    void put_int32(qrex_uint32_t value) override;
+    void put_bytes(const void* data, size_t n) override;
+    void abort_record() override;
+
+    XDR_StreamInput* input() { return &xdr_in_; }
+    XDR_StreamOutput* output() { return &xdr_out_; }
+
+private:
+    void send_fragment(bool last);
+    void read_fragment_header();
+    void fill(size_t wanted);
+
+    QREX_Socket_Adapter* socket_;
+
+    unsigned char out_[BUFFER_SIZE];
+    unsigned char* out_current_;
+    unsigned char* out_end_;
+
+    unsigned char in_[BUFFER_SIZE];
+    unsigned char* in_current_;
+    unsigned char* in_end_of_data_;
+    bool in_last_fragment_;
+    qrex_uint32_t in_fragment_not_read_;
+    // No fragment header of the current record has been read yet.
+    bool in_record_start_;
+    // A non-last fragment of the record being written has already left.
+    bool out_fragment_sent_;
+
+    XDR_StreamInput xdr_in_;
+    XDR_StreamOutput xdr_out_;
+};

@@ -1,0 +1,106 @@
+// An IPv4 TCP socket whose blocking operations wait in poll(), bounded by a
+// timeout and cut short by a cancel event (by default the calling
+// ORTU_Thread's stop event). Every failure is a Socket_Error with the
+// Winsock code. A socket that timed out, was cancelled or failed a transfer
+// is closed and stays dead.
+#pragma once
+
+#include "ORTU_Debug.h"
+#include "ORTU_Sync.h"
+#include "ORTU_Types.h"
+#include "Socket_Error.h"
+
+#include <memory>
+
+ORTU_DECLARE_DEBUG_GROUP(wsock);
+
+// Address and port in host byte order.
+struct InetAddress {
+    ORTU_INT32 version; // always 4
+    ORTU_UINT32 addr;
+
+    static InetAddress any() { return InetAddress{4, 0}; }
+    static InetAddress loopback() { return InetAddress{4, 0x7F000001u}; }
+};
+
+struct InetEndpoint {
+    InetAddress addr;
+    ORTU_UINT16 port;
+};
+
+// The per-thread default timeout behind a timeout of TCP_DEFAULT_TIMEOUT.
+struct __tcp_socket_tss_data {
+    ORTU_UINT32 timeout = ORTU_INFINITE;
+};
+
+class TCP_Socket {
+public:
+    // As a timeout: take the calling thread's default.
+    static constexpr ORTU_UINT32 TCP_DEFAULT_TIMEOUT = 0xFFFFFFFFu;
+    static constexpr int INVALID_SOCKET = -1;
+
+    // Creates and binds (port 0: any free port; no address: all local ones).
+    explicit TCP_Socket(ORTU_UINT16 local_port = 0, const InetAddress* local_address = nullptr);
+    // Wraps a connected descriptor handed out by accept().
+    explicit TCP_Socket(int accepted_handle);
+    ~TCP_Socket();
+
+    TCP_Socket(const TCP_Socket&) = delete;
+    TCP_Socket& operator=(const TCP_Socket&) = delete;
+
+    void open(const InetEndpoint& server, ORTU_UINT32 timeout = TCP_DEFAULT_TIMEOUT,
+              const ORTU_Event* cancel = nullptr);
+    void listen();
+    // The new socket is built in storage when given (size must be
+    // sizeof(TCP_Socket); the caller then destroys it in place), else on the
+    // heap and owned by the caller.
+    TCP_Socket* accept(ORTU_UINT32 timeout, void* storage, size_t storage_size,
+                       const ORTU_Event* cancel = nullptr);
+    std::unique_ptr<TCP_Socket> accept(ORTU_UINT32 timeout = TCP_DEFAULT_TIMEOUT,
+                                       const ORTU_Event* cancel = nullptr);
+
+    // Sends all n bytes.
+    void send(const void* data, size_t n, ORTU_UINT32 timeout = TCP_DEFAULT_TIMEOUT,
+              const ORTU_Event* cancel = nullptr);
+    // 1 to n bytes; a peer that closed raises 10057.
+    size_t recv(void* buffer, size_t n, ORTU_UINT32 timeout = TCP_DEFAULT_TIMEOUT,
+                const ORTU_Event* cancel = nullptr);
+    void recv_exact(void* buffer, size_t n, ORTU_UINT32 timeout = TCP_DEFAULT_TIMEOUT,
+                    const ORTU_Event* cancel = nullptr);
+    void close();
+
+    int handle() const { return socket_; }
+    bool is_open() const { return socket_ != INVALID_SOCKET; }
+    const InetEndpoint& local_endpoint() const { return local_; }
+    const InetEndpoint& peer_endpoint() const { return peer_; }
+
+    // The calling thread's default timeout; ORTU_INFINITE waits without limit.
+    static ORTU_UINT32 default_timeout();
+    static void set_default_timeout(ORTU_UINT32 timeout);
+
+private:
+    enum Wait_Outcome { wo_ready, wo_canceled, wo_timed_out };
+
+    // Resolves the defaults and waits for the descriptor to poll events.
+    Wait_Outcome wait(short events, ORTU_UINT32 timeout, const ORTU_Event* cancel);
+    // Logs, clears the pending marks and raises the operation's failure.
+    [[noreturn]] void generic_failure(const char* operation, ORTU_UINT32 code);
+    // Closes, then raises cancel (10111) or time-out (10060) for operation.
+    [[noreturn]] void wait_failure(const char* operation, Wait_Outcome outcome);
+    bool check_open(const char* operation);
+    void read_local_endpoint();
+    void read_peer_endpoint();
+    void set_no_delay();
+    // Log lines name the socket by the handle it had, also once closed.
+    unsigned tag() const { return tag_; }
+
+    int socket_;
+    unsigned tag_;
+    ORTU_Mutex read_lock_;
+    ORTU_Mutex write_lock_;
+    // Stand-ins for the pending overlapped records: a transfer is under way.
+    bool read_pending_;
+    bool write_pending_;
+    InetEndpoint local_;
+    InetEndpoint peer_;
+};
