@@ -1,0 +1,321 @@
+// The connection manager as a host sees it: Connect's codes, the handshake,
+// the back connection's end, failures of an established connection.
+#include "Test_Archive_Server.h"
+#include "vqlink_host.h"
+#include "vqlink_test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <dlfcn.h>
+#include <fstream>
+#include <thread>
+#include <unistd.h>
+
+using namespace vqlink_host;
+typedef Test_Archive_Server::Observed Observed;
+
+namespace {
+
+class Connect_Test : public Library_Test {};
+
+// A port where nothing listens: bound once, then released.
+ORTU_UINT16 unused_port() {
+    TCP_Socket probe(0, nullptr);
+    return probe.local_endpoint().port;
+}
+
+// GetStatus outcome: "ok", or the report's code and text.
+std::string status_outcome() {
+    Recorder::get().clear();
+    IPC_DA_DBServer::TStatus status{IPC_DA_DBServer::stBusy, nullptr};
+    GetStatus(&status);
+    std::string outcome;
+    if (status.message)
+        outcome = "ok " + std::string(status.message);
+    IPC_DA_DBServer::TStatus_Free(&status);
+    for (const Report& r : Recorder::get().reports())
+        outcome += std::to_string(r.code) + " " + r.message;
+    return outcome;
+}
+
+} // namespace
+
+TEST_F(Connect_Test, SuccessRunsTheWholeHandshake) {
+    Test_Archive_Server server;
+    ASSERT_EQ(Connect("127.0.0.1", server.port(), "secret"), VQLINK_CONNECTED);
+    const Observed seen = server.observed();
+    EXPECT_EQ(seen.initializes, 1);
+    EXPECT_TRUE(seen.last_proof_valid);
+    EXPECT_EQ(seen.last_digest,
+              Test_Archive_Server::reference_digest("secret", "0123456789abcdefghijklmnopqrstuv"));
+    EXPECT_EQ(seen.last_initialize.clientIp, 0x7F000001u);
+    EXPECT_NE(seen.last_initialize.clientPort, 0u);
+    EXPECT_EQ(status_outcome(), "ok ready");
+}
+
+TEST_F(Connect_Test, WhileConnectedReturnsOneAndKeepsTheConnection) {
+    Test_Archive_Server server;
+    ASSERT_EQ(Connect("127.0.0.1", server.port(), "secret"), 0);
+    Test_Archive_Server other;
+    EXPECT_EQ(Connect("127.0.0.1", other.port(), "secret"), VQLINK_ALREADY_CONNECTED);
+    EXPECT_EQ(other.observed().sessions, 0);
+    EXPECT_EQ(status_outcome(), "ok ready");
+    EXPECT_EQ(server.observed().status_requests, 1);
+}
+
+TEST_F(Connect_Test, UnresolvableHostsGiveThree) {
+    EXPECT_EQ(Connect("255.255.255.255", 1, "x"), VQLINK_UNRESOLVED_HOST);
+    EXPECT_EQ(Connect("", 1, "x"), VQLINK_UNRESOLVED_HOST);
+    EXPECT_EQ(Connect(nullptr, 1, "x"), VQLINK_UNRESOLVED_HOST);
+    EXPECT_EQ(status_outcome(), "0 Not connected");
+}
+
+TEST_F(Connect_Test, NothingListeningGivesFour) {
+    EXPECT_EQ(Connect("127.0.0.1", unused_port(), "x"), VQLINK_NO_CHANNEL);
+    EXPECT_EQ(status_outcome(), "0 Not connected");
+}
+
+TEST_F(Connect_Test, WrongPasswordGivesEight) {
+    Test_Archive_Server server;
+    EXPECT_EQ(Connect("127.0.0.1", server.port(), "guess"), VQLINK_REFUSED_INVALID_PASSWORD);
+    EXPECT_FALSE(server.observed().last_proof_valid);
+    EXPECT_EQ(status_outcome(), "0 Not connected");
+    // The failed attempt left nothing behind: the right password works now.
+    EXPECT_EQ(Connect("127.0.0.1", server.port(), "secret"), VQLINK_CONNECTED);
+}
+
+TEST_F(Connect_Test, RefusalWithValidPasswordGivesSeven) {
+    Test_Archive_Server::Settings settings;
+    settings.refusal = "Too many clients";
+    Test_Archive_Server server(settings);
+    EXPECT_EQ(Connect("127.0.0.1", server.port(), "secret"), VQLINK_REFUSED_VALID_PASSWORD);
+    EXPECT_TRUE(server.observed().last_proof_valid);
+    EXPECT_EQ(status_outcome(), "0 Not connected");
+}
+
+TEST_F(Connect_Test, EmptyErrorTextIsSuccessWhateverPasswordValidSays) {
+    Test_Archive_Server::Settings settings;
+    settings.skip_back_connection = true; // replies passwordValid false
+    Test_Archive_Server server(settings);
+    EXPECT_EQ(Connect("127.0.0.1", server.port(), "secret"), VQLINK_CONNECTED);
+    Disconnect();
+
+    settings.refusal = "no";
+    Test_Archive_Server refusing(settings);
+    EXPECT_EQ(Connect("127.0.0.1", refusing.port(), "secret"), VQLINK_REFUSED_INVALID_PASSWORD);
+}
+
+TEST_F(Connect_Test, InvalidHashGivesMinusOneAndLeavesNoThread) {
+    Test_Archive_Server::Settings settings;
+    settings.hash = IPC_DA_DBServer::DBServer_HASH ^ 1;
+    Test_Archive_Server server(settings);
+    EXPECT_EQ(Connect("127.0.0.1", server.port(), "secret"), VQLINK_CONNECT_FAILED);
+    EXPECT_EQ(server.observed().initializes, 0);
+    EXPECT_EQ(status_outcome(), "0 Not connected");
+    // The stopped connection closes its request connection as it ends.
+    EXPECT_TRUE(server.wait_until([](const Observed& o) { return o.ended_sessions == 1; }));
+}
+
+TEST_F(Connect_Test, BackConnectionEndDiscardsTheConnection) {
+    Test_Archive_Server server;
+    ASSERT_EQ(Connect("127.0.0.1", server.port(), "secret"), 0);
+    server.close_back_connection();
+    EXPECT_TRUE(eventually([] { return status_outcome() == "0 Not connected"; }));
+    // Its end also closed the request connection.
+    EXPECT_TRUE(server.wait_until([](const Observed& o) { return o.ended_sessions == 1; }));
+    EXPECT_EQ(Connect("127.0.0.1", server.port(), "secret"), VQLINK_CONNECTED);
+    EXPECT_EQ(status_outcome(), "ok ready");
+}
+
+TEST_F(Connect_Test, BrokenRequestConnectionReportsCommunicationError) {
+    Test_Archive_Server server;
+    ASSERT_EQ(Connect("127.0.0.1", server.port(), "secret"), 0);
+    server.break_request_connection();
+    ASSERT_TRUE(server.wait_until([](const Observed& o) { return o.ended_sessions == 1; }));
+    EXPECT_EQ(status_outcome(), "1 communication_error");
+    EXPECT_EQ(status_outcome(), "1 communication_error");
+    Recorder::get().clear();
+    IPC_DA_DBServer::TSQLExecute sql{1, const_cast<char*>("select 1")};
+    SQLExecute(&sql);
+    ASSERT_EQ(Recorder::get().reports().size(), 1u);
+    EXPECT_EQ(Recorder::get().reports()[0].message, "communication_error");
+    // Still the current connection until the host lets go of it.
+    EXPECT_EQ(Connect("127.0.0.1", server.port(), "secret"), VQLINK_ALREADY_CONNECTED);
+    Disconnect();
+    EXPECT_EQ(Connect("127.0.0.1", server.port(), "secret"), VQLINK_CONNECTED);
+    EXPECT_EQ(status_outcome(), "ok ready");
+}
+
+TEST_F(Connect_Test, ErrorReplyReportsSelectorError) {
+    Test_Archive_Server::Settings settings;
+    settings.without_get_status = true;
+    Test_Archive_Server server(settings);
+    ASSERT_EQ(Connect("127.0.0.1", server.port(), "secret"), 0);
+    EXPECT_EQ(status_outcome(), "1 selector_error");
+    // The connection survives an error reply.
+    EXPECT_EQ(GetServerType(), 2);
+}
+
+TEST_F(Connect_Test, DisconnectEndsBothConnections) {
+    Test_Archive_Server server;
+    ASSERT_EQ(Connect("127.0.0.1", server.port(), "secret"), 0);
+    Disconnect();
+    EXPECT_EQ(status_outcome(), "0 Not connected");
+    Disconnect(); // nothing to do
+    EXPECT_TRUE(server.wait_until([](const Observed& o) { return o.ended_sessions == 1; }));
+}
+
+TEST_F(Connect_Test, RequestsRacingAServerThatClosesUseNothingFreed) {
+    // Many requests in flight while the back connection ends and the
+    // connection deletes itself: each one completes or reports, none
+    // touches freed memory (the sanitizer build checks that).
+    for (int round = 0; round < 5; ++round) {
+        Test_Archive_Server server;
+        ASSERT_EQ(Connect("127.0.0.1", server.port(), "secret"), 0);
+        std::atomic<int> done{0};
+        std::atomic<int> requests{0};
+        std::vector<std::thread> hosts;
+        for (int t = 0; t < 4; ++t) {
+            hosts.emplace_back([&done, &requests, t] {
+                for (int i = 0; i < 200; ++i, ++requests) {
+                    if (t % 2) {
+                        IPC_DA_DBServer::TStatus status{IPC_DA_DBServer::stBusy, nullptr};
+                        GetStatus(&status);
+                        IPC_DA_DBServer::TStatus_Free(&status);
+                    } else {
+                        IPC_DA_DBServer::TSQLExecute sql{static_cast<std::uint32_t>(i),
+                                                         const_cast<char*>("select 1")};
+                        SQLExecute(&sql);
+                    }
+                }
+                ++done;
+            });
+        }
+        // Close while the hosts are in the middle of their requests.
+        const int before = 40 * (round + 1);
+        eventually([&] { return requests.load() >= before; });
+        server.close_back_connection();
+        for (auto& h : hosts)
+            h.join();
+        EXPECT_EQ(done.load(), 4);
+        for (const Report& r : Recorder::get().reports()) {
+            EXPECT_TRUE((r.code == 0 && r.message == "Not connected") ||
+                        (r.code == 1 && r.message == "communication_error"))
+                << r.code << " " << r.message;
+        }
+        EXPECT_TRUE(eventually([] { return status_outcome() == "0 Not connected"; }));
+        Recorder::get().clear();
+    }
+}
+
+namespace {
+
+// The library reads its debug configuration when its runtime starts.
+class Configuration_File {
+public:
+    explicit Configuration_File(const std::string& text) {
+        path_ = ::testing::TempDir() + "vqlink_port_test." + std::to_string(getpid()) + ".ini";
+        std::ofstream(path_) << text;
+        setenv("ORTU_DEBUG_INI", path_.c_str(), 1);
+    }
+    ~Configuration_File() {
+        unsetenv("ORTU_DEBUG_INI");
+        std::remove(path_.c_str());
+    }
+
+private:
+    std::string path_;
+};
+
+ORTU_UINT16 back_port_with(const std::string& ini) {
+    FinalizeDLL(); // the fixture's start: restart with the file in place
+    ORTU_UINT16 port = 0;
+    {
+        Configuration_File file(ini);
+        InitDLL();
+        Test_Archive_Server server;
+        if (Connect("127.0.0.1", server.port(), "secret") == 0)
+            port = server.observed().last_initialize.clientPort;
+        FinalizeDLL();
+    }
+    InitDLL();
+    return port;
+}
+
+} // namespace
+
+TEST_F(Connect_Test, PortSectionFixesTheListeningPort) {
+    // A port found free may be taken by another program before the library
+    // binds it: a few tries make that race harmless.
+    ORTU_UINT16 wanted = 0;
+    char ini[128];
+    bool fixed = false;
+    for (int attempt = 0; attempt < 5 && !fixed; ++attempt) {
+        wanted = unused_port();
+        std::snprintf(ini, sizeof(ini), "[port]\nenabled = 1\nmax_level = %u\n", wanted);
+        fixed = back_port_with(ini) == wanted;
+    }
+    EXPECT_TRUE(fixed);
+
+    std::snprintf(ini, sizeof(ini), "[port]\nmax_level = %u\n", wanted);
+    const ORTU_UINT16 chosen = back_port_with(ini);
+    EXPECT_NE(chosen, 0u);
+    EXPECT_NE(chosen, wanted);
+
+    EXPECT_NE(back_port_with("[other]\nenabled = 1\n"), 0u);
+}
+
+namespace {
+
+// A second, independent instance of the library in this process: a copy of
+// the file, loaded under its own name.
+class Second_Instance {
+public:
+    Second_Instance() {
+        path_ = ::testing::TempDir() + "libvqlink_copy." + std::to_string(getpid()) + ".so";
+        std::ifstream in(VQLINK_LIBRARY_PATH, std::ios::binary);
+        std::ofstream(path_, std::ios::binary) << in.rdbuf();
+        handle_ = dlopen(path_.c_str(), RTLD_NOW | RTLD_LOCAL);
+    }
+    ~Second_Instance() {
+        if (handle_)
+            dlclose(handle_);
+        std::remove(path_.c_str());
+    }
+    template <class F> F get(const char* name) {
+        return reinterpret_cast<F>(handle_ ? dlsym(handle_, name) : nullptr);
+    }
+    bool loaded() const { return handle_ != nullptr; }
+
+private:
+    std::string path_;
+    void* handle_ = nullptr;
+};
+
+} // namespace
+
+TEST_F(Connect_Test, TwoInstancesListenOnDifferentSystemChosenPorts) {
+    Second_Instance other;
+    ASSERT_TRUE(other.loaded()) << dlerror();
+    auto init = other.get<void (*)()>("InitDLL");
+    auto finalize = other.get<void (*)()>("FinalizeDLL");
+    auto connect = other.get<int (*)(const char*, std::uint16_t, const char*)>("Connect");
+    ASSERT_TRUE(init && finalize && connect);
+
+    Test_Archive_Server server;
+    ASSERT_EQ(Connect("127.0.0.1", server.port(), "secret"), 0);
+    const ORTU_UINT16 first = server.observed().last_initialize.clientPort;
+    init();
+    ASSERT_EQ(connect("127.0.0.1", server.port(), "secret"), 0);
+    const ORTU_UINT16 second = server.observed().last_initialize.clientPort;
+    finalize();
+    EXPECT_EQ(server.observed().initializes, 2);
+    EXPECT_NE(first, 0u);
+    EXPECT_NE(second, 0u);
+    EXPECT_NE(first, second);
+    // Each instance has a connection of its own: this one is still there.
+    EXPECT_EQ(status_outcome(), "ok ready");
+}

@@ -1,0 +1,363 @@
+#define VQLINK_BUILDING 1
+#include "ConnectionManager.h"
+
+#include "DBClient_impl.h"
+#include "IPC_DA_Stub.h"
+#include "ORTU_Debug_Manager.h"
+#include "QREX_Errors.h"
+#include "QREX_Server.h"
+#include "QREX_TCP_Stream.h"
+
+#include <arpa/inet.h>
+#include <cstring>
+#include <netdb.h>
+#include <poll.h>
+
+ORTU_DEFINE_DEBUG_GROUP(lxtcp);
+
+namespace {
+
+// Releases a held lock for a scope and takes it again on every way out.
+class Unlock {
+public:
+    explicit Unlock(ORTU_Mutex& mutex) : mutex_(mutex) { mutex_.release(); }
+    ~Unlock() { mutex_.acquire(); }
+    Unlock(const Unlock&) = delete;
+    Unlock& operator=(const Unlock&) = delete;
+
+private:
+    ORTU_Mutex& mutex_;
+};
+
+// A dotted address first, then the resolver's first IPv4 address; in host
+// byte order. The broadcast address equals the invalid one and so counts as
+// not found.
+bool resolve_host(const char* host, ORTU_UINT32& address) {
+    if (!host || !*host)
+        return false;
+    in_addr_t a = inet_addr(host);
+    if (a == INADDR_NONE) {
+        addrinfo hints;
+        std::memset(&hints, 0, sizeof(hints));
+        hints.ai_family = AF_INET;
+        hints.ai_socktype = SOCK_STREAM;
+        addrinfo* found = nullptr;
+        if (getaddrinfo(host, nullptr, &hints, &found) != 0 || !found)
+            return false;
+        std::unique_ptr<addrinfo, void (*)(addrinfo*)> owned(found, freeaddrinfo);
+        for (addrinfo* p = found; p; p = p->ai_next) {
+            if (p->ai_family == AF_INET && p->ai_addr) {
+                a = reinterpret_cast<const sockaddr_in*>(p->ai_addr)->sin_addr.s_addr;
+                break;
+            }
+        }
+    }
+    if (a == INADDR_NONE)
+        return false;
+    address = ntohl(a);
+    return true;
+}
+
+} // namespace
+
+ConnectionException::ConnectionException(int code, const char* format, ...) : code_(code) {
+    va_list args;
+    va_start(args, format);
+    vset_message(format, args);
+    va_end(args);
+}
+
+// ---- socket adapters ----
+
+size_t QREX_TCP_Socket_Adapter::read(void* buffer, size_t n) {
+    ORTU_Mutex_Holder hold(lock_);
+    if (!valid_)
+        throw_comm_error("QREX_TCP_Socket_Adapter::read, not valid", WSAENOTCONN_CODE);
+    try {
+        return socket_->recv(buffer, n, timeout_);
+    } catch (const Socket_Error& e) {
+        valid_ = false;
+        throw_comm_error("QREX_TCP_Socket_Adapter::read", static_cast<int>(e.code()));
+    }
+}
+
+void QREX_TCP_Socket_Adapter::read_exact(void* buffer, size_t n) {
+    ORTU_Mutex_Holder hold(lock_);
+    if (!valid_)
+        throw_comm_error("QREX_TCP_Socket_Adapter::read_exact, not valid", WSAENOTCONN_CODE);
+    try {
+        socket_->recv_exact(buffer, n, timeout_);
+    } catch (const Socket_Error& e) {
+        valid_ = false;
+        throw_comm_error("QREX_TCP_Socket_Adapter::read_exact", static_cast<int>(e.code()));
+    }
+}
+
+void QREX_TCP_Socket_Adapter::write(const void* buffer, size_t n) {
+    ORTU_Mutex_Holder hold(lock_);
+    if (!valid_)
+        throw_comm_error("QREX_TCP_Socket_Adapter::write, not valid", WSAENOTCONN_CODE);
+    try {
+        socket_->send(buffer, n, timeout_);
+    } catch (const Socket_Error& e) {
+        valid_ = false;
+        throw_comm_error("QREX_TCP_Socket_Adapter::write", static_cast<int>(e.code()));
+    }
+}
+
+size_t BackSocketAdapter::read(void* buffer, size_t n) {
+    try {
+        return socket_->recv(buffer, n, TCP_Socket::TCP_DEFAULT_TIMEOUT, cancel_);
+    } catch (const Socket_Error& e) {
+        throw_comm_error("QREX_TCP_Socket_Adapter::read", static_cast<int>(e.code()));
+    }
+}
+
+void BackSocketAdapter::read_exact(void* buffer, size_t n) {
+    try {
+        socket_->recv_exact(buffer, n, TCP_Socket::TCP_DEFAULT_TIMEOUT, cancel_);
+    } catch (const Socket_Error& e) {
+        throw_comm_error("QREX_TCP_Socket_Adapter::read_exact", static_cast<int>(e.code()));
+    }
+}
+
+void BackSocketAdapter::write(const void* buffer, size_t n) {
+    try {
+        socket_->send(buffer, n, TCP_Socket::TCP_DEFAULT_TIMEOUT, cancel_);
+    } catch (const Socket_Error& e) {
+        throw_comm_error("QREX_TCP_Socket_Adapter::write", static_cast<int>(e.code()));
+    }
+}
+
+// ---- client channel ----
+
+ClientChannel::ClientChannel()
+    : socket_(std::make_unique<TCP_Socket>(0, nullptr)), adapter_(socket_.get()),
+      connection_(std::make_unique<QREX_TCP_Client_Connection>(&adapter_)) {}
+
+ClientChannel::~ClientChannel() {
+    connection_.reset();
+    // The adapter goes with the members, after the connection and before
+    // the socket it refers to.
+}
+
+void ClientChannel::open(const InetEndpoint& server) {
+    socket_->open(server, TCP_Socket::TCP_DEFAULT_TIMEOUT, nullptr);
+}
+
+void ClientChannel::call(qrex_uint32_t call_id, qrex_uint32_t hash, void* result,
+                         XDR_function result_function, void* arguments,
+                         XDR_function argument_function, qrex_uint32_t flags) {
+    ORTU_DEBUG(lxtcp, 2, "call(0x%x, hash 0x%x)\n", call_id, hash);
+    connection_->call(call_id, hash, result, result_function, arguments, argument_function, flags);
+}
+
+// ---- server connection ----
+
+ServerConnection::ServerConnection(ConnectionManager* manager)
+    : ORTU_Thread(""), manager_(manager), stop_event_(true) {
+    manager_->connection_created();
+}
+
+ServerConnection::~ServerConnection() {
+    // Always through the manager's lock, even when this is not the current
+    // connection: whoever holds that lock may still be stopping this object.
+    manager_->forget_connection(this);
+    listener_.reset();
+    link_.reset();
+    // Last, so that a wait for no connection also waits for the sockets.
+    manager_->connection_ended();
+}
+
+ORTU_UINT16 ServerConnection::listener_port() const {
+    return listener_ ? listener_->local_endpoint().port : 0;
+}
+
+void ServerConnection::open(ORTU_UINT32 address, ORTU_UINT16 port) {
+    auto link = std::make_shared<Server_Link>();
+    try {
+        link->channel = std::make_unique<ClientChannel>();
+        link->channel->open(InetEndpoint{InetAddress{4, address}, port});
+    } catch (const ORTU_Exception& e) {
+        throw ConnectionException(4, "%s", e.what());
+    }
+    try {
+        link->proxy = std::make_unique<IPC_DA_DBServer::DBServerProxy>(link->channel.get());
+    } catch (const ORTU_Exception& e) {
+        throw ConnectionException(5, "%s", e.what());
+    }
+    try {
+        listener_ =
+            std::make_unique<TCP_Socket>(ConnectionManager::back_connection_port(), nullptr);
+        listener_->listen();
+    } catch (const ORTU_Exception& e) {
+        listener_.reset();
+        throw ConnectionException(6, "%s", e.what());
+    }
+    link_ = std::move(link);
+}
+
+void ServerConnection::initialize() {
+    IPC_DA_DBServer::TInitialize argument;
+    argument.clientIp = link_->channel->socket().local_endpoint().addr.addr;
+    argument.clientPort = listener_port();
+    ipc_da::Local_Record<IPC_DA_DBServer::TInitializeResult> result(
+        IPC_DA_DBServer::xdr_TInitializeResult);
+    link_->proxy->Initialize(result.get(), &argument);
+    const char* error = result.get()->error;
+    if (error && *error)
+        throw ConnectionException(result.get()->passwordValid ? 7 : 8, "%s", error);
+}
+
+void ServerConnection::execute() {
+    std::unique_ptr<TCP_Socket> accepted;
+    try {
+        accepted = listener_->accept(TCP_Socket::TCP_DEFAULT_TIMEOUT, &stop_event_);
+    } catch (const ORTU_Exception& e) {
+        ORTU_DEBUG(lxtcp, 2, "SC.0x%x, accept ended: %s\n", qrex_tag(this), e.what());
+    }
+    if (accepted)
+        serve(accepted.get());
+    // Deletes this object once execute() has returned.
+    detach();
+}
+
+void ServerConnection::serve(TCP_Socket* accepted) {
+    try {
+        QREX_Server_Dispatcher dispatcher(&IPC_DA_DBClient_definition);
+        BackSocketAdapter adapter(accepted, &stop_event_);
+        QREX_TCP_Stream stream(&adapter);
+        const ORTU_Fd_Waitable readable(accepted->handle(), POLLIN);
+        // Looks every 10 ms at most, so that a stop is noticed even when the
+        // event and the socket are not waited on together.
+        serve_back_connection(dispatcher, stream, [&] {
+            while (!stop_requested() && accepted->is_open()) {
+                if (ortu_wait_for_objects(readable, stop_event_, false, 10) == ORTU_WAIT_OBJECT_0)
+                    return true;
+            }
+            return false;
+        });
+    } catch (const ORTU_Exception& e) {
+        ORTU_DEBUG(lxtcp, 2, "SC.0x%x, back connection ended: %s\n", qrex_tag(this), e.what());
+    } catch (...) {
+        // A host callback that raised on this thread: ending the connection
+        // is the one thing that leaves it in a known state, and the thread
+        // must still delete its connection or no stop could ever complete.
+        ORTU_DEBUG(lxtcp, 0, "SC.0x%x, unknown exception while serving, connection ends\n",
+                   qrex_tag(this));
+    }
+}
+
+// ---- manager ----
+
+ConnectionManager::ConnectionManager() : current_(nullptr), winsock_started_(false), live_(0) {
+    // The servant exists before any connection serves a call.
+    ORTU_Singleton<DBClient_impl>::instance();
+}
+
+ConnectionManager::~ConnectionManager() {
+    wait_for_connections();
+}
+
+void ConnectionManager::wait_for_connections() {
+    while (live_.load() > 0)
+        ORTU_OS::sleep(50);
+}
+
+ORTU_UINT16 ConnectionManager::back_connection_port() {
+    ORTU_Debug_Manager* debug = ORTU_Debug_Manager::current();
+    ORTU_Debug_Settings settings{};
+    if (!debug || !debug->get_group_settings("port", settings) || !settings.enabled)
+        return 0;
+    // A value that is no port lets the system choose, as without the section.
+    if (settings.max_level <= 0 || settings.max_level > 0xFFFF)
+        return 0;
+    return static_cast<ORTU_UINT16>(settings.max_level);
+}
+
+int ConnectionManager::connect(const char* host, ORTU_UINT16 port, const char* password) {
+    ORTU_Mutex_Holder hold(lock_);
+    if (current_)
+        return 1;
+    if (!winsock_started_)
+        winsock_started_ = true; // nothing to start on this platform
+    if (!winsock_started_)
+        return 2;
+    ORTU_UINT32 address = 0;
+    if (!resolve_host(host, address))
+        return 3;
+
+    std::unique_ptr<ServerConnection> fresh;
+    try {
+        fresh = std::make_unique<ServerConnection>(this);
+    } catch (const ORTU_Exception&) {
+        return -1;
+    }
+    password_ = password ? password : "";
+
+    try {
+        {
+            Unlock unlock(lock_);
+            fresh->open(address, port);
+        }
+        // Current before its thread runs: a thread that ended at once could
+        // otherwise be deleted before it was ever made current.
+        ServerConnection* connection = fresh.release(); // deletes itself from now on
+        current_ = connection;
+        current_link_ = connection->link();
+        connection->start();
+        try {
+            Unlock unlock(lock_);
+            connection->initialize();
+        } catch (...) {
+            // Gone already if it ended on its own meanwhile; otherwise its
+            // destructor waits for this lock, so it is safe to stop here.
+            if (current_ == connection) {
+                current_ = nullptr;
+                current_link_.reset();
+                connection->stop();
+            }
+            throw;
+        }
+        return 0;
+    } catch (const ConnectionException& e) {
+        return e.code();
+    } catch (const ORTU_Exception& e) {
+        ORTU_DEBUG(lxtcp, 1, "connect(%s:%u) failed: %s\n", host, port, e.what());
+        return -1;
+    }
+}
+
+void ConnectionManager::disconnect() {
+    ORTU_Mutex_Holder hold(lock_);
+    if (!current_)
+        return;
+    current_->stop();
+    current_ = nullptr;
+    current_link_.reset();
+}
+
+std::shared_ptr<IPC_DA_DBServer::DBServer> ConnectionManager::current_proxy() {
+    std::shared_ptr<Server_Link> link;
+    {
+        ORTU_Mutex_Holder hold(lock_);
+        link = current_link_;
+    }
+    if (!link)
+        return nullptr;
+    IPC_DA_DBServer::DBServer* proxy = link->proxy.get();
+    return std::shared_ptr<IPC_DA_DBServer::DBServer>(std::move(link), proxy);
+}
+
+void ConnectionManager::password_proof(const char* token, char digest[41]) {
+    ORTU_Mutex_Holder hold(lock_);
+    ::password_proof(password_.c_str(), password_.length(), token, digest);
+}
+
+void ConnectionManager::forget_connection(ServerConnection* connection) {
+    ORTU_Mutex_Holder hold(lock_);
+    if (current_ == connection) {
+        current_ = nullptr;
+        current_link_.reset();
+    }
+}

@@ -1,0 +1,188 @@
+// The library's one connection to one archive server. A connection is two
+// TCP connections and a thread: requests go out on the client channel
+// (DBServer); the server connects back to a listener of the connection and
+// calls DBClient there, served by the connection's own thread.
+#pragma once
+
+#include "ORTU_Debug.h"
+#include "ORTU_Exception.h"
+#include "ORTU_Object_Manager.h"
+#include "ORTU_String.h"
+#include "ORTU_Sync.h"
+#include "ORTU_Thread_Win32.h"
+
+#include "IPC_DA_DBServer.h"
+#include "QREX_Client.h"
+#include "QREX_Server.h"
+#include "QREX_Stream.h"
+#include "TCP_Socket.h"
+
+#include <atomic>
+#include <memory>
+
+ORTU_DECLARE_DEBUG_GROUP(lxtcp);
+
+// A failed step of the handshake, with its Connect code (4 to 8).
+class ConnectionException : public ORTU_Exception {
+public:
+    ConnectionException(int code, const char* format, ...);
+    int code() const { return code_; }
+
+private:
+    int code_;
+};
+
+// The client side's socket adapter. Reads and writes exclude each other.
+// Once one operation has failed, every later one fails at once: a channel
+// whose socket broke stays unusable until it is replaced.
+class QREX_TCP_Socket_Adapter : public QREX_Socket_Adapter {
+public:
+    // The socket is not owned.
+    explicit QREX_TCP_Socket_Adapter(TCP_Socket* socket,
+                                     ORTU_UINT32 timeout = TCP_Socket::TCP_DEFAULT_TIMEOUT)
+        : socket_(socket), timeout_(timeout), valid_(true) {}
+
+    size_t read(void* buffer, size_t n) override;
+    void read_exact(void* buffer, size_t n) override;
+    void write(const void* buffer, size_t n) override;
+
+    bool valid() const { return valid_.load(); }
+
+private:
+    ORTU_Mutex lock_;
+    TCP_Socket* socket_;
+    ORTU_UINT32 timeout_;
+    std::atomic<bool> valid_;
+};
+
+// The back connection's socket adapter: every wait is cut short by the
+// connection's stop event. Used by the serving thread alone, so no lock.
+class BackSocketAdapter : public QREX_Socket_Adapter {
+public:
+    // Neither is owned.
+    BackSocketAdapter(TCP_Socket* socket, const ORTU_Event* cancel)
+        : socket_(socket), cancel_(cancel) {}
+
+    size_t read(void* buffer, size_t n) override;
+    void read_exact(void* buffer, size_t n) override;
+    void write(const void* buffer, size_t n) override;
+
+private:
+    TCP_Socket* socket_;
+    const ORTU_Event* cancel_;
+};
+
+// The connection to the server: a socket, its adapter, the RPC client over it.
+class ClientChannel : public QREX_Client_Connection {
+public:
+    ClientChannel();
+    // Destroys the client connection, the adapter and the socket, in that order.
+    ~ClientChannel() override;
+
+    void open(const InetEndpoint& server);
+    void call(qrex_uint32_t call_id, qrex_uint32_t hash, void* result, XDR_function result_function,
+              void* arguments, XDR_function argument_function, qrex_uint32_t flags) override;
+
+    TCP_Socket& socket() { return *socket_; }
+
+private:
+    std::unique_ptr<TCP_Socket> socket_;
+    QREX_TCP_Socket_Adapter adapter_;
+    std::unique_ptr<QREX_TCP_Client_Connection> connection_;
+};
+
+// What a request uses: the channel and the proxy over it. Shared between
+// the connection and every request under way, so that the back connection
+// ending during a request never frees what the request is using.
+struct Server_Link {
+    std::unique_ptr<ClientChannel> channel;
+    std::unique_ptr<IPC_DA_DBServer::DBServerProxy> proxy; // destroyed first
+};
+
+class ConnectionManager;
+
+// Ends on its own thread and deletes itself there; nobody joins it. Until
+// then its destructor cannot finish without the manager's lock, which is
+// what lets the manager touch the current connection under that lock.
+class ServerConnection : public ORTU_Thread {
+public:
+    explicit ServerConnection(ConnectionManager* manager);
+    ~ServerConnection() override;
+
+    // Channel (ConnectionException 4), proxy (5), listener (6). The
+    // manager starts the serving thread once the connection is current.
+    void open(ORTU_UINT32 address, ORTU_UINT16 port);
+    // Initialize on the server; a refusal raises ConnectionException 7 or 8
+    // with the server's text. Other failures of the call pass through.
+    void initialize();
+
+    const std::shared_ptr<Server_Link>& link() const { return link_; }
+    ORTU_UINT16 listener_port() const;
+
+protected:
+    void execute() override;
+    void on_stop() override { stop_event_.set(); }
+
+private:
+    void serve(TCP_Socket* accepted);
+
+    ConnectionManager* manager_;
+    std::shared_ptr<Server_Link> link_;
+    std::unique_ptr<TCP_Socket> listener_;
+    ORTU_Event stop_event_;
+};
+
+// The serving loop of a back connection: while wait_readable() says a
+// request is there, dispatch it. Whatever the dispatcher raises ends the
+// loop and passes to the caller.
+template <class Wait>
+void serve_back_connection(QREX_Server_Dispatcher& dispatcher, QREX_TCP_Stream& stream,
+                           Wait&& wait_readable) {
+    while (wait_readable())
+        dispatcher.dispatch(&stream);
+}
+
+class ConnectionManager {
+public:
+    ConnectionManager();
+    // Waits until no connection is left alive.
+    ~ConnectionManager();
+    ConnectionManager(const ConnectionManager&) = delete;
+    ConnectionManager& operator=(const ConnectionManager&) = delete;
+
+    static ConnectionManager* instance() { return ORTU_Singleton<ConnectionManager>::instance(); }
+
+    // A Connect code: 0 connected, 1 already connected, 2 to 8, -1.
+    int connect(const char* host, ORTU_UINT16 port, const char* password);
+    void disconnect();
+
+    // The current connection's proxy, held for as long as the caller keeps
+    // it; null without a connection.
+    std::shared_ptr<IPC_DA_DBServer::DBServer> current_proxy();
+
+    // The answer to a password challenge: the digest of the stored password
+    // followed by the token.
+    void password_proof(const char* token, char digest[41]);
+
+    // Polls every 50 ms until every connection has ended and deleted itself.
+    void wait_for_connections();
+    ORTU_INT32 live_connections() const { return live_.load(); }
+
+    // The listening port chosen for a new back connection: the debug
+    // configuration's "port" section when it is enabled, else 0.
+    static ORTU_UINT16 back_connection_port();
+
+    // For ServerConnection's constructor and destructor: counted up when
+    // built; no longer current; counted down once its sockets are closed.
+    void connection_created() { live_.fetch_add(1); }
+    void forget_connection(ServerConnection* connection);
+    void connection_ended() { live_.fetch_sub(1); }
+
+private:
+    ServerConnection* current_;
+    std::shared_ptr<Server_Link> current_link_;
+    ORTU_String password_;
+    bool winsock_started_;
+    ORTU_Mutex lock_;
+    std::atomic<ORTU_INT32> live_;
+};

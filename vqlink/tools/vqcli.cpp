@@ -1,0 +1,426 @@
+// vqcli: a command-line host of libvqlink.so for operators and scripts.
+//
+//   vqcli [--host H] [--port P] [--password W] [--timeout S] COMMAND
+//     status | server-type | sql "STATEMENT" | download ID... --out DIR
+//     | search --any|--all PHRASE... --ids ID... | cancel OP ID
+//
+// Rows go to standard output as tab-separated text under a header line;
+// errors go to standard error with the library's code and text, and the
+// exit status is non-zero. It knows the library only through vqlink.h.
+#include "vqlink/vqlink.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr int EXIT_OK = 0;
+constexpr int EXIT_FAILED = 1;
+constexpr int EXIT_USAGE = 2;
+
+const char* const USAGE =
+    "usage: vqcli [--host H] [--port P] [--password W] [--timeout SECONDS] [--verbose] COMMAND\n"
+    "  status\n"
+    "  server-type\n"
+    "  sql \"STATEMENT\"\n"
+    "  download ID... --out DIR\n"
+    "  search --any|--all PHRASE... --ids ID...\n"
+    "  cancel OP ID        (OP: opSQLExecute, opDelete, opDownload, opSearchText or 0..3)\n";
+
+// What the callbacks collect, on the library's thread, for the main thread.
+struct Job {
+    std::mutex lock;
+    std::condition_variable changed;
+    std::uint32_t id = 0;
+    bool done = false;
+    bool failed = false;
+    std::string error;
+    // sql
+    bool header_printed = false;
+    // download
+    std::string out_dir;
+    std::vector<std::pair<std::uint32_t, std::uint64_t>> files;
+    std::string write_error;
+    // search
+    std::uint32_t expected = 0;
+    std::vector<std::uint32_t> found;
+};
+
+Job job;
+std::mutex report_lock;
+std::vector<std::string> reports;
+
+void on_exception(const char* message, int code) {
+    std::lock_guard<std::mutex> hold(report_lock);
+    reports.push_back("error " + std::to_string(code) + ": " + (message ? message : ""));
+}
+
+// A job error from the server ends the job as failed.
+bool note_server_error(const TDAError& error) {
+    if (error.error == deSuccess)
+        return false;
+    job.failed = true;
+    job.done = true;
+    job.error = std::string("server error ") + std::to_string(error.error) + " (" +
+                __E2S_TDAErrorCode(error.error) + "): " + (error.msg ? error.msg : "");
+    return true;
+}
+
+void on_select(const IPC_DA_DBClient::TSelectResult* r) {
+    std::lock_guard<std::mutex> hold(job.lock);
+    if (r->id != job.id || job.done)
+        return;
+    for (std::uint32_t i = 0; i < r->rows.rows_len; ++i) {
+        const IPC_DA_DBClient::TSelectRow& row = r->rows.rows_val[i];
+        if (!job.header_printed) {
+            for (std::uint32_t c = 0; c < row.cols.cols_len; ++c)
+                std::printf("%s%s", c ? "\t" : "", row.cols.cols_val[c].name);
+            std::printf("\n");
+            job.header_printed = true;
+        }
+        for (std::uint32_t c = 0; c < row.cols.cols_len; ++c)
+            std::printf("%s%s", c ? "\t" : "", row.cols.cols_val[c].value);
+        std::printf("\n");
+    }
+    if (!note_server_error(r->error) && !r->hasMore)
+        job.done = true;
+    job.changed.notify_all();
+}
+
+void on_download(const IPC_DA_DBClient::TDownloadProcess* r) {
+    std::lock_guard<std::mutex> hold(job.lock);
+    if (r->id != job.id || job.done)
+        return;
+    if (note_server_error(r->error)) {
+        job.changed.notify_all();
+        return;
+    }
+    if (r->recId == 0xFFFFFFFFu) {
+        job.done = true;
+        job.changed.notify_all();
+        return;
+    }
+    const std::string path = job.out_dir + "/" + std::to_string(r->recId);
+    bool first = true;
+    for (auto& f : job.files)
+        if (f.first == r->recId)
+            first = false;
+    if (first)
+        job.files.emplace_back(r->recId, 0);
+    FILE* file = std::fopen(path.c_str(), first ? "wb" : "ab");
+    if (!file || std::fwrite(r->data.data_val, 1, r->data.data_len, file) != r->data.data_len) {
+        job.write_error = "cannot write " + path;
+    }
+    if (file)
+        std::fclose(file);
+    for (auto& f : job.files)
+        if (f.first == r->recId)
+            f.second += r->data.data_len;
+}
+
+void on_search(const IPC_DA_DBClient::TSearchProcess* r) {
+    std::lock_guard<std::mutex> hold(job.lock);
+    if (r->id != job.id || job.done)
+        return;
+    job.found.insert(job.found.end(), r->recs.recs_val, r->recs.recs_val + r->recs.recs_len);
+    if (!note_server_error(r->error) && r->searched >= job.expected)
+        job.done = true;
+    job.changed.notify_all();
+}
+
+bool flush_reports() {
+    std::lock_guard<std::mutex> hold(report_lock);
+    for (const std::string& r : reports)
+        std::fprintf(stderr, "vqcli: %s\n", r.c_str());
+    const bool any = !reports.empty();
+    reports.clear();
+    return any;
+}
+
+bool parse_number(const char* text, unsigned long max, unsigned long& value) {
+    if (!text || !*text)
+        return false;
+    char* end = nullptr;
+    errno = 0;
+    value = std::strtoul(text, &end, 10);
+    return errno == 0 && *end == '\0' && value <= max && text[0] != '-';
+}
+
+bool parse_ids(const std::vector<std::string>& texts, std::vector<std::uint32_t>& ids) {
+    for (const std::string& t : texts) {
+        unsigned long v = 0;
+        if (!parse_number(t.c_str(), 0xFFFFFFFFul, v)) {
+            std::fprintf(stderr, "vqcli: not a record id: '%s'\n", t.c_str());
+            return false;
+        }
+        ids.push_back(static_cast<std::uint32_t>(v));
+    }
+    return true;
+}
+
+int usage(const char* why) {
+    if (why)
+        std::fprintf(stderr, "vqcli: %s\n", why);
+    std::fputs(USAGE, stderr);
+    return EXIT_USAGE;
+}
+
+const char* connect_text(int code) {
+    switch (code) {
+    case VQLINK_ALREADY_CONNECTED:
+        return "already connected";
+    case VQLINK_NO_WINSOCK:
+        return "sockets unavailable";
+    case VQLINK_UNRESOLVED_HOST:
+        return "host not found";
+    case VQLINK_NO_CHANNEL:
+        return "cannot reach the server";
+    case VQLINK_NO_PROXY:
+        return "cannot create the server interface";
+    case VQLINK_NO_LISTENER:
+        return "cannot listen for the back connection";
+    case VQLINK_REFUSED_VALID_PASSWORD:
+        return "refused by the server";
+    case VQLINK_REFUSED_INVALID_PASSWORD:
+        return "invalid password";
+    default:
+        return "connection failed";
+    }
+}
+
+bool pending_reports() {
+    std::lock_guard<std::mutex> hold(report_lock);
+    return !reports.empty();
+}
+
+// Waits for the job's end, asking the server for its state once a second:
+// a connection that ended (the server went away) fails the wait at once
+// instead of after the whole timeout. False when the job did not end.
+bool wait_for_job(int timeout_seconds) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeout_seconds);
+    for (;;) {
+        {
+            std::unique_lock<std::mutex> hold(job.lock);
+            if (job.changed.wait_for(hold, std::chrono::seconds(1), [] { return job.done; }))
+                return true;
+        }
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        IPC_DA_DBServer::TStatus status;
+        std::memset(&status, 0, sizeof(status));
+        GetStatus(&status);
+        IPC_DA_DBServer::TStatus_Free(&status);
+        if (pending_reports())
+            return false;
+    }
+}
+
+struct Options {
+    std::string host = "127.0.0.1";
+    unsigned long port = 7456;
+    std::string password = "pemrak";
+    unsigned long timeout = 60;
+    std::vector<std::string> command;
+};
+
+int run(const Options& o) {
+    const std::string& command = o.command[0];
+    std::vector<std::string> args(o.command.begin() + 1, o.command.end());
+
+    // Check the command line completely before connecting.
+    std::vector<std::uint32_t> ids;
+    std::vector<std::string> phrases;
+    IPC_DA_DBServer::SearchMode mode = IPC_DA_DBServer::smAllOf;
+    IPC_DA_DBServer::TCancelOperation cancel{IPC_DA_DBServer::opSQLExecute, 0};
+    if (command == "status" || command == "server-type") {
+        if (!args.empty())
+            return usage("too many arguments");
+    } else if (command == "sql") {
+        if (args.size() != 1)
+            return usage("sql takes one statement");
+    } else if (command == "download") {
+        std::vector<std::string> id_texts;
+        for (size_t i = 0; i < args.size(); ++i) {
+            if (args[i] == "--out" && i + 1 < args.size())
+                job.out_dir = args[++i];
+            else
+                id_texts.push_back(args[i]);
+        }
+        if (job.out_dir.empty() || id_texts.empty())
+            return usage("download needs record ids and --out DIR");
+        if (!parse_ids(id_texts, ids))
+            return EXIT_USAGE;
+    } else if (command == "search") {
+        if (args.empty() || (args[0] != "--any" && args[0] != "--all"))
+            return usage("search needs --any or --all");
+        mode = args[0] == "--any" ? IPC_DA_DBServer::smAnyOf : IPC_DA_DBServer::smAllOf;
+        size_t i = 1;
+        for (; i < args.size() && args[i] != "--ids"; ++i)
+            phrases.push_back(args[i]);
+        std::vector<std::string> id_texts(args.begin() + std::min(i + 1, args.size()), args.end());
+        if (phrases.empty() || i == args.size() || id_texts.empty())
+            return usage("search needs phrases and --ids ID...");
+        if (!parse_ids(id_texts, ids))
+            return EXIT_USAGE;
+    } else if (command == "cancel") {
+        if (args.size() != 2)
+            return usage("cancel takes an operation and a job id");
+        static const char* const names[] = {"opSQLExecute", "opDelete", "opDownload",
+                                            "opSearchText"};
+        int op = -1;
+        for (int i = 0; i < 4; ++i)
+            if (args[0] == names[i] || args[0] == std::to_string(i))
+                op = i;
+        unsigned long id = 0;
+        if (op < 0 || !parse_number(args[1].c_str(), 0xFFFFFFFFul, id))
+            return usage("cancel: unknown operation or bad job id");
+        cancel.operation = static_cast<IPC_DA_DBServer::Operation>(op);
+        cancel.id = static_cast<std::uint32_t>(id);
+    } else {
+        return usage(("unknown command '" + command + "'").c_str());
+    }
+
+    const int code =
+        Connect(o.host.c_str(), static_cast<std::uint16_t>(o.port), o.password.c_str());
+    if (code != VQLINK_CONNECTED) {
+        std::fprintf(stderr, "vqcli: Connect failed, code %d (%s)\n", code, connect_text(code));
+        return EXIT_FAILED;
+    }
+    // A job id as the viewer makes them: a millisecond count.
+    job.id = static_cast<std::uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                            std::chrono::steady_clock::now().time_since_epoch())
+                                            .count());
+
+    bool wait = false;
+    if (command == "status") {
+        IPC_DA_DBServer::TStatus status;
+        std::memset(&status, 0, sizeof(status));
+        GetStatus(&status);
+        if (status.message) {
+            std::printf("state\tmessage\n%s\t%s\n", IPC_DA_DBServer::__E2S_State(status.state),
+                        status.message);
+        }
+        IPC_DA_DBServer::TStatus_Free(&status);
+    } else if (command == "server-type") {
+        const int type = GetServerType();
+        if (type != 0)
+            std::printf("server_type\n%d\n", type);
+    } else if (command == "sql") {
+        IPC_DA_DBServer::TSQLExecute request{job.id, const_cast<char*>(args[0].c_str())};
+        SQLExecute(&request);
+        wait = true;
+    } else if (command == "download") {
+        IPC_DA_DBServer::TDownload request{job.id,
+                                           {static_cast<std::uint32_t>(ids.size()), ids.data()}};
+        Download(&request);
+        wait = true;
+    } else if (command == "search") {
+        std::vector<IPC_DA_DBServer::TSearchString> strings;
+        for (std::string& p : phrases)
+            strings.push_back(IPC_DA_DBServer::TSearchString{p.data()});
+        IPC_DA_DBServer::TSearchText request;
+        std::memset(&request, 0, sizeof(request));
+        request.id = job.id;
+        request.recs.recs_len = static_cast<std::uint32_t>(ids.size());
+        request.recs.recs_val = ids.data();
+        request.criteria.mode = mode;
+        request.criteria.strings.strings_len = static_cast<std::uint32_t>(strings.size());
+        request.criteria.strings.strings_val = strings.data();
+        job.expected = static_cast<std::uint32_t>(ids.size());
+        SearchText(&request);
+        wait = true;
+    } else if (command == "cancel") {
+        CancelOperation(&cancel);
+    }
+
+    if (flush_reports())
+        return EXIT_FAILED;
+    if (wait && !wait_for_job(static_cast<int>(o.timeout))) {
+        if (!flush_reports())
+            std::fprintf(stderr, "vqcli: no answer from the server within %lu s\n", o.timeout);
+        return EXIT_FAILED;
+    }
+    std::lock_guard<std::mutex> hold(job.lock);
+    if (command == "download") {
+        std::printf("id\tbytes\tfile\n");
+        for (auto& f : job.files)
+            std::printf("%u\t%llu\t%s/%u\n", f.first, static_cast<unsigned long long>(f.second),
+                        job.out_dir.c_str(), f.first);
+    } else if (command == "search") {
+        std::printf("id\n");
+        for (std::uint32_t id : job.found)
+            std::printf("%u\n", id);
+    }
+    std::fflush(stdout);
+    if (!job.write_error.empty()) {
+        std::fprintf(stderr, "vqcli: %s\n", job.write_error.c_str());
+        return EXIT_FAILED;
+    }
+    if (job.failed) {
+        std::fprintf(stderr, "vqcli: %s\n", job.error.c_str());
+        return EXIT_FAILED;
+    }
+    return EXIT_OK;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    Options o;
+    bool verbose = false;
+    int i = 1;
+    for (; i < argc; ++i) {
+        const std::string a = argv[i];
+        const bool has_value = i + 1 < argc;
+        if (a == "--help" || a == "-h") {
+            std::fputs(USAGE, stdout);
+            return EXIT_OK;
+        } else if (a == "--host" && has_value) {
+            o.host = argv[++i];
+        } else if (a == "--port" && has_value) {
+            if (!parse_number(argv[++i], 0xFFFF, o.port) || o.port == 0)
+                return usage("bad port");
+        } else if (a == "--password" && has_value) {
+            o.password = argv[++i];
+        } else if (a == "--verbose" || a == "-v") {
+            verbose = true;
+        } else if (a == "--timeout" && has_value) {
+            if (!parse_number(argv[++i], 86400, o.timeout) || o.timeout == 0)
+                return usage("bad timeout");
+        } else if (a.rfind("--", 0) == 0) {
+            return usage(("unknown option '" + a + "'").c_str());
+        } else {
+            break;
+        }
+    }
+    for (; i < argc; ++i)
+        o.command.push_back(argv[i]);
+    if (o.command.empty())
+        return usage("no command");
+
+    // The library's runtime messages are for diagnosis, not for scripts;
+    // an explicit choice in the environment wins.
+    if (!verbose)
+        setenv("ORTU_DEBUG_OUTPUT", "none", 0);
+    InitDLL();
+    RegisterExceptionCallback(&on_exception);
+    RegisterSelectResultCallback(&on_select);
+    RegisterDownloadProcessCallback(&on_download);
+    RegisterSearchProcessCallback(&on_search);
+    const int status = run(o);
+    // No callback may run into the job while it goes away.
+    RegisterSelectResultCallback(nullptr);
+    RegisterDownloadProcessCallback(nullptr);
+    RegisterSearchProcessCallback(nullptr);
+    FinalizeDLL();
+    return status;
+}
