@@ -1,0 +1,833 @@
+#include "DataCache.h"
+
+#include "ModelErrors.h"
+#include "SQLMacros.h"
+#include "SettingsStore.h"
+
+#include <QCoreApplication>
+#include <QCursor>
+#include <QGuiApplication>
+#include <QThread>
+
+#include <chrono>
+
+TDBConnection* DBConnection = nullptr;
+
+namespace {
+
+constexpr const char* SDataCacheUnit = "ArchiverUI/DataCache";
+
+TCursor CurrentCursor = crDefault;
+bool CursorPushed = false;
+
+TExceptionDisplay& ExceptionDisplay() {
+    static TExceptionDisplay Display;
+    return Display;
+}
+
+// Runs F and hands anything it raises to the application's exception
+// display: used where an exception must not travel on (into the library's
+// thread, out of a destructor).
+template <typename TFunc> void Guarded(TFunc F) {
+    try {
+        F();
+    } catch (...) {
+        HandleApplicationException(std::current_exception());
+    }
+}
+
+TDBInterface& Iface() {
+    return TDBInterface::GetInstance();
+}
+
+} // namespace
+
+// A record handed over from the library's thread, and whether the GUI
+// thread is done with it.
+struct TDBHandOver {
+    int Msg;
+    quintptr WParam;
+    quint32 Id;
+    bool Done = false;
+};
+
+namespace {
+
+const QEvent::Type NotifyEventType = static_cast<QEvent::Type>(QEvent::registerEventType());
+
+class TNotifyEvent : public QEvent {
+public:
+    explicit TNotifyEvent(std::shared_ptr<TDBHandOver> AItem)
+        : QEvent(NotifyEventType), Item(std::move(AItem)) {}
+    std::shared_ptr<TDBHandOver> Item;
+};
+
+} // namespace
+
+// The controller's hidden window: it lives on the GUI thread and receives
+// the records the library's thread hands over.
+class TNotifyWindow : public QObject {
+public:
+    explicit TNotifyWindow(TDBConnection& Owner) : FOwner(Owner) {}
+
+    bool event(QEvent* Event) override {
+        if (Event->type() == NotifyEventType) {
+            FOwner.DeliverHandOver(static_cast<TNotifyEvent*>(Event)->Item);
+            return true;
+        }
+        return QObject::event(Event);
+    }
+
+private:
+    TDBConnection& FOwner;
+};
+
+// ---------------------------------------------------------------------------
+// Messages, cursor, exception display
+
+TDBMessage::TDBMessage(int Msg, quintptr AWParam, quintptr ALParam, QByteArray AData)
+    : QEvent(static_cast<QEvent::Type>(Msg)), WParam(AWParam), LParam(ALParam),
+      Data(std::move(AData)) {}
+
+bool IsDBMessage(const QEvent* Event) {
+    const int T = static_cast<int>(Event->type());
+    return T >= WM_DB_SELECTRESULT && T <= WM_DB_CONNECTIONLOST;
+}
+
+void PostDBMessage(const TWindowHandle& Window, int Msg, quintptr WParam, quintptr LParam,
+                   QByteArray Data) {
+    if (Window.isNull())
+        return;
+    QCoreApplication::postEvent(Window.data(),
+                                new TDBMessage(Msg, WParam, LParam, std::move(Data)));
+}
+
+bool SendDBMessage(const TWindowHandle& Window, int Msg, quintptr WParam, quintptr LParam) {
+    if (Window.isNull())
+        return false;
+    TDBMessage Message(Msg, WParam, LParam);
+    QCoreApplication::sendEvent(Window.data(), &Message);
+    return true;
+}
+
+void SetScreenCursor(TCursor Cursor) {
+    CurrentCursor = Cursor;
+    if (qobject_cast<QGuiApplication*>(QCoreApplication::instance()) == nullptr)
+        return;
+    // One override of our own at most, so that the default cursor really
+    // comes back however often the busy cursors were set.
+    if (Cursor == crDefault) {
+        if (CursorPushed) {
+            QGuiApplication::restoreOverrideCursor();
+            CursorPushed = false;
+        }
+        return;
+    }
+    const QCursor Shape(Cursor == crHourGlass ? Qt::WaitCursor : Qt::BusyCursor);
+    if (CursorPushed) {
+        QGuiApplication::changeOverrideCursor(Shape);
+    } else {
+        QGuiApplication::setOverrideCursor(Shape);
+        CursorPushed = true;
+    }
+}
+
+TCursor ScreenCursor() {
+    return CurrentCursor;
+}
+
+void SetApplicationExceptionHandler(TExceptionDisplay Handler) {
+    ExceptionDisplay() = std::move(Handler);
+}
+
+QString ExceptionMessage(std::exception_ptr Error) {
+    try {
+        std::rethrow_exception(Error);
+    } catch (const EDllException& E) {
+        return E.Message();
+    } catch (const std::exception& E) {
+        return QString::fromUtf8(E.what());
+    } catch (...) {
+        return QStringLiteral("Unknown exception");
+    }
+}
+
+void HandleApplicationException(std::exception_ptr Error) {
+    if (!Error)
+        return;
+    if (ExceptionDisplay()) {
+        try {
+            ExceptionDisplay()(Error);
+            return;
+        } catch (...) {
+            // A display that fails itself must not take the caller down.
+        }
+    }
+    qWarning("%s", qUtf8Printable(ExceptionMessage(Error)));
+}
+
+// ---------------------------------------------------------------------------
+// TVQArcCache
+
+TVQArcCache::TVQArcCache(const TWindowHandle& HWndForNotify, Operation AJob)
+    : FHWndForNotify(HWndForNotify), FJob(AJob) {}
+
+TVQArcCache::~TVQArcCache() {
+    Guarded([this] { SendDBMessage(FHWndForNotify, WM_DB_CACHEFREED, 0, quintptr(this)); });
+}
+
+namespace {
+
+[[noreturn]] void InvalidKind(Operation AJob) {
+    throw EAssertionFailed(QStringLiteral("TVQArcCache.Create: Invalid operation kind (%1)")
+                               .arg(static_cast<int>(AJob)),
+                           QString::fromLatin1(SDataCacheUnit));
+}
+
+TDBConnection& Controller() {
+    if (DBConnection == nullptr)
+        throw EAssertionFailed(QStringLiteral("TVQArcCache.Create: no connection controller"),
+                               QString::fromLatin1(SDataCacheUnit));
+    return *DBConnection;
+}
+
+} // namespace
+
+TVQArcCache* TVQArcCache::Create(const TWindowHandle& HWndForNotify, Operation AJob,
+                                 const QString& Data) {
+    if (AJob != opSQLExecute)
+        InvalidKind(AJob);
+    // The window is set only once the data is taken over: a job that fails
+    // before has no window to tell.
+    std::unique_ptr<TVQArcCache> Job(new TVQArcCache(TWindowHandle(), AJob));
+    Job->FStringData = ExpandSQLMacros(Controller().GetServerType(), Data);
+    Job->FHWndForNotify = HWndForNotify;
+    return Register(std::move(Job));
+}
+
+TVQArcCache* TVQArcCache::Create(const TWindowHandle& HWndForNotify, Operation AJob,
+                                 const TIDs& Data) {
+    if (AJob != opDelete && AJob != opDownload)
+        InvalidKind(AJob);
+    std::unique_ptr<TVQArcCache> Job(new TVQArcCache(TWindowHandle(), AJob));
+    Job->FMediaIds = Data;
+    Job->FHWndForNotify = HWndForNotify;
+    return Register(std::move(Job));
+}
+
+TVQArcCache* TVQArcCache::Create(const TWindowHandle& HWndForNotify, Operation AJob,
+                                 TSearchOptions& Data) {
+    if (AJob != opSearchText)
+        InvalidKind(AJob);
+    std::unique_ptr<TVQArcCache> Job(new TVQArcCache(TWindowHandle(), AJob));
+    Job->FMediaIds = Data.MediaIds();
+    Data.MediaIds().clear();
+    Job->FSearchStrings = Data.Phrases();
+    Job->FSearchMode = Data.Mode();
+    Job->FHWndForNotify = HWndForNotify;
+    return Register(std::move(Job));
+}
+
+TVQArcCache* TVQArcCache::Register(std::unique_ptr<TVQArcCache> Job) {
+    return Controller().AddJob(std::move(Job));
+}
+
+std::unique_ptr<TVQArcCache> TVQArcCache::Clone() const {
+    std::unique_ptr<TVQArcCache> Copy(new TVQArcCache(FHWndForNotify, FJob));
+    Copy->FStringData = FStringData;
+    Copy->FMediaIds = FMediaIds;
+    Copy->FSearchStrings = FSearchStrings;
+    Copy->FSearchMode = FSearchMode;
+    Copy->FStatus = FStatus;
+    Copy->FTransactionID = FTransactionID;
+    return Copy;
+}
+
+// ---------------------------------------------------------------------------
+// TDBConnection
+
+TDBConnection::TDBConnection() {
+    quint32 StoredPort = 0;
+    FPort = ReadPort(StoredPort) ? StoredPort : DefaultPort;
+    QString StoredHost;
+    FHost = ReadHost(StoredHost) ? StoredHost : QString::fromLatin1(DefaultHost);
+    ResetStatus();
+    FHandle = std::make_unique<TNotifyWindow>(*this);
+    // Once the GUI thread no longer handles messages, a library thread
+    // waiting for it would wait for ever, and the library's stop waits for
+    // that thread.
+    if (QCoreApplication* App = QCoreApplication::instance()) {
+        QObject::connect(App, &QCoreApplication::aboutToQuit, FHandle.get(),
+                         [this] { Shutdown(); });
+        QObject::connect(App, &QObject::destroyed, FHandle.get(), [this] { Shutdown(); });
+    }
+    if (DBConnection == nullptr)
+        DBConnection = this;
+}
+
+TDBConnection::~TDBConnection() {
+    Shutdown();
+    Guarded([this] { FreeAllJobs(); });
+    if (FConnected) {
+        FConnected = false;
+        Guarded([] { Iface().Disconnect(); });
+    }
+    if (Iface().Listener() == this)
+        Iface().SetListener(nullptr);
+    FHandle.reset();
+    if (DBConnection == this)
+        DBConnection = nullptr;
+}
+
+void TDBConnection::ResetStatus() {
+    FStatusString = QStringLiteral("Not connected");
+    FState = stReady;
+}
+
+void TDBConnection::SetConnected(bool Value) {
+    if (Value == FConnected)
+        return;
+    if (!Value) {
+        FConnected = false;
+        try {
+            Iface().Disconnect();
+        } catch (...) {
+            FreeAllJobs();
+            throw;
+        }
+        FreeAllJobs();
+        return;
+    }
+    try {
+        if (FHost.trimmed().isEmpty())
+            throw EConnectionException(QStringLiteral("Invalid host name"));
+        // The library takes a 16-bit port; a larger one would silently
+        // reach another port.
+        if (FPort == 0 || FPort > 0xFFFF)
+            throw EConnectionException(QStringLiteral("Invalid port"));
+        const TCursor Saved = ScreenCursor();
+        SetScreenCursor(crHourGlass);
+        try {
+            CheckConnectResult(Iface().Connect(FHost, static_cast<int>(FPort), Password()));
+        } catch (...) {
+            SetScreenCursor(Saved);
+            throw;
+        }
+        SetScreenCursor(Saved);
+        FConnected = true;
+    } catch (...) {
+        FreeAllJobs();
+        throw;
+    }
+}
+
+void TDBConnection::SetHost(const QString& Value) {
+    if (Value == FHost)
+        return;
+    SetConnected(false);
+    ResetStatus();
+    FHost = Value;
+    WriteHost(Value);
+    BroadcastMsg(WM_DB_SERVERCHANGED, 0, 0);
+}
+
+void TDBConnection::SetPort(quint32 Value) {
+    if (Value == FPort)
+        return;
+    SetConnected(false);
+    ResetStatus();
+    FPort = Value;
+    WritePort(Value);
+    BroadcastMsg(WM_DB_SERVERCHANGED, 0, 0);
+}
+
+QString TDBConnection::Password() const {
+    QString Stored;
+    if (ReadPassword(Stored))
+        return Stored;
+    return QString::fromLatin1(DefaultPassword);
+}
+
+void TDBConnection::SetPassword(const QString& Value) {
+    WritePassword(Value);
+}
+
+qint32 TDBConnection::MaxRecords() {
+    if (FMaxRecords == 0) {
+        qint32 Stored = 0;
+        FMaxRecords = ReadMaxRecords(Stored) ? Stored : DefaultMaxRecords;
+    }
+    return FMaxRecords;
+}
+
+void TDBConnection::SetMaxRecords(qint32 Value) {
+    if (Value == FMaxRecords)
+        return;
+    FMaxRecords = Value;
+    WriteMaxRecords(Value);
+}
+
+void TDBConnection::CheckConnectResult(int Code) {
+    switch (static_cast<quint32>(Code)) {
+    case 0:
+    case 1:
+        FStatusString = QStringLiteral("Connected");
+        return;
+    case 2:
+        FStatusString = QStringLiteral("Failed to init Windows Socket API");
+        break;
+    case 3:
+        FStatusString = QStringLiteral("Failed to resolve host");
+        break;
+    case 4:
+        FStatusString = QStringLiteral("Failed to connect");
+        break;
+    case 5:
+        FStatusString = QStringLiteral("Failed to create interface");
+        break;
+    case 6:
+        FStatusString = QStringLiteral("Failed to create back connection");
+        break;
+    case 7:
+        FStatusString = QStringLiteral("Failed to initialize");
+        break;
+    case 8:
+        FStatusString = QStringLiteral("Invalid password");
+        break;
+    default: {
+        QString Version = QCoreApplication::applicationVersion();
+        if (Version.isEmpty())
+            Version = QStringLiteral("N/A");
+        FStatusString = QStringLiteral("The server version is incompatible with %1").arg(Version);
+        break;
+    }
+    }
+    FState = stFailed;
+    SetScreenCursor(crDefault);
+    throw EConnectionException(FStatusString);
+}
+
+State TDBConnection::PollStatus() {
+    State S = Iface().GetStatus(FStatusString);
+    if (S == stReady) {
+        FStatusString = QStringLiteral("Idle");
+        for (const auto& Job : FCaches) {
+            if (Job->FStatus == jsResultWaiting) {
+                FStatusString = QStringLiteral("Processing...");
+                S = stBusy;
+                break;
+            }
+        }
+    }
+    SetScreenCursor(S == stBusy ? crAppStart : crDefault);
+    return S;
+}
+
+bool TDBConnection::Ready() {
+    std::exception_ptr PollError;
+    try {
+        FState = PollStatus();
+        return FState == stReady;
+    } catch (...) {
+        PollError = std::current_exception();
+    }
+    // A poll that fails right after a reconnect of this round is not
+    // answered by yet another round: a server that accepts connections but
+    // cannot report its state would otherwise keep the GUI thread in
+    // reconnect rounds for ever.
+    if (FReconnecting)
+        std::rethrow_exception(PollError);
+
+    TJobList Copies;
+    for (const auto& Job : FCaches) {
+        std::unique_ptr<TVQArcCache> Copy = Job->Clone();
+        Copy->FTransactionID = 0;
+        Copy->FStatus = jsExecWaiting;
+        Copies.push_back(std::move(Copy));
+    }
+    struct TRound {
+        bool& Flag;
+        explicit TRound(bool& F) : Flag(F) { Flag = true; }
+        ~TRound() { Flag = false; }
+    } Round(FReconnecting);
+    for (int Attempt = 0; Attempt < ReconnectAttempts; ++Attempt) {
+        QThread::msleep(static_cast<unsigned long>(FReconnectDelay));
+        if (Reconnect()) {
+            RestartJobs(Copies);
+            Copies.clear();
+            try {
+                return Ready();
+            } catch (...) {
+                // What the operator is told about is the poll that failed
+                // first, not whatever the restart ran into.
+                std::rethrow_exception(PollError);
+            }
+        }
+    }
+    Copies.clear();
+    std::rethrow_exception(PollError);
+}
+
+bool TDBConnection::Reconnect() {
+    SetConnected(false);
+    try {
+        SetConnected(true);
+    } catch (...) {
+        try {
+            SetConnected(false);
+        } catch (...) {
+            // Only whether the attempt connected counts here.
+        }
+    }
+    return FConnected;
+}
+
+bool TDBConnection::ConnectionOK() {
+    if (!FConnected)
+        SetConnected(true);
+    FState = PollStatus();
+    return FState != stFailed;
+}
+
+int TDBConnection::GetServerType() {
+    return Iface().GetServerType();
+}
+
+void TDBConnection::RestartJobs(const TJobList& AJobs) {
+    FreeAllJobs();
+    for (const auto& Job : AJobs) {
+        std::unique_ptr<TVQArcCache> Copy = Job->Clone();
+        Iface().CancelOperation(Copy->FJob, Copy->FTransactionID);
+        SendDBMessage(Copy->FHWndForNotify, WM_DB_CONNECTIONLOST, 0, 0);
+        AddForm(Copy->FHWndForNotify.data());
+        FCaches.push_back(std::move(Copy));
+    }
+    if (!FCaches.empty())
+        StartJob(FCaches.front().get());
+}
+
+void TDBConnection::FreeAllJobs() {
+    // The list is emptied first: each destructor tells its window, whose
+    // handler may come back here to free or add jobs.
+    TJobList Jobs = std::move(FCaches);
+    FCaches.clear();
+    while (!Jobs.empty()) {
+        std::unique_ptr<TVQArcCache> Job = std::move(Jobs.front());
+        Jobs.erase(Jobs.begin());
+        Job.reset();
+    }
+}
+
+std::unique_ptr<TVQArcCache> TDBConnection::TakeJob(const TVQArcCache* Cache) {
+    for (auto It = FCaches.begin(); It != FCaches.end(); ++It) {
+        if (It->get() == Cache) {
+            std::unique_ptr<TVQArcCache> Job = std::move(*It);
+            FCaches.erase(It);
+            return Job;
+        }
+    }
+    return nullptr;
+}
+
+bool TDBConnection::FreeCache(TVQArcCache* Cache) {
+    std::unique_ptr<TVQArcCache> Job = TakeJob(Cache);
+    if (!Job)
+        return false;
+    // Destroyed once out of the list, so that the window's handler of the
+    // destructor's message sees the list without it.
+    Job.reset();
+    return true;
+}
+
+bool TDBConnection::CacheExists(const TVQArcCache* Cache) const {
+    for (const auto& Job : FCaches)
+        if (Job.get() == Cache)
+            return true;
+    return false;
+}
+
+void TDBConnection::CancelJob(const QObject* JobOwner) {
+    std::exception_ptr FirstError;
+    for (size_t I = 0; I < FCaches.size();) {
+        TVQArcCache* Job = FCaches[I].get();
+        if (Job->FHWndForNotify.data() != JobOwner) {
+            ++I;
+            continue;
+        }
+        const Operation Kind = Job->FJob;
+        const quint32 Id = Job->FTransactionID;
+        FreeCache(Job);
+        // Without a connection there is nothing to cancel at the server,
+        // and a window that closes then must not fail on "Not connected".
+        if (!FConnected)
+            continue;
+        try {
+            Iface().CancelOperation(Kind, Id);
+        } catch (...) {
+            // Every job of the window is still freed; the first failure is
+            // raised at the end.
+            if (!FirstError)
+                FirstError = std::current_exception();
+        }
+    }
+    if (FirstError)
+        std::rethrow_exception(FirstError);
+}
+
+void TDBConnection::BroadcastMsg(int Msg, quintptr Wparam, quintptr Lparam) {
+    for (QObject* Form : Forms())
+        PostDBMessage(TWindowHandle(Form), Msg, Wparam, Lparam);
+}
+
+void TDBConnection::AddForm(QObject* Form) {
+    if (Form == nullptr)
+        return;
+    FForms.removeIf([](const QPointer<QObject>& F) { return F.isNull(); });
+    for (const QPointer<QObject>& F : FForms)
+        if (F.data() == Form)
+            return;
+    FForms.append(QPointer<QObject>(Form));
+}
+
+void TDBConnection::RemoveForm(const QObject* Form) {
+    FForms.removeIf([Form](const QPointer<QObject>& F) { return F.isNull() || F.data() == Form; });
+}
+
+QList<QObject*> TDBConnection::Forms() const {
+    QList<QObject*> Result;
+    for (const QPointer<QObject>& F : FForms)
+        if (!F.isNull())
+            Result.append(F.data());
+    return Result;
+}
+
+TVQArcCache* TDBConnection::AddJob(std::unique_ptr<TVQArcCache> Job) {
+    // A failing connect destroys the job here, which tells its window.
+    SetConnected(true);
+    TVQArcCache* Added = Job.get();
+    AddForm(Added->FHWndForNotify.data());
+    FCaches.push_back(std::move(Job));
+    StartJob(Added);
+    // A failed start frees every job, this one included; the caller must
+    // not keep a pointer to it then.
+    return CacheExists(Added) ? Added : nullptr;
+}
+
+quint32 TDBConnection::TickCount() const {
+    using namespace std::chrono;
+    return static_cast<quint32>(
+        duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+quint32 TDBConnection::NewTransactionID() const {
+    // 0 marks a job not yet sent, and an id another job still carries would
+    // send its results to the wrong window; the tick count is moved past
+    // both.
+    quint32 Id = TickCount();
+    for (;;) {
+        if (Id == 0)
+            Id = 1;
+        bool Taken = false;
+        for (const auto& Job : FCaches)
+            if (Job->FTransactionID == Id)
+                Taken = true;
+        if (!Taken)
+            return Id;
+        ++Id;
+    }
+}
+
+bool TDBConnection::StartJob(TVQArcCache* Job) {
+    try {
+        if (!Ready())
+            return false;
+        // Ready may have restarted the jobs, which replaces every one.
+        if (!CacheExists(Job) || Job->FStatus != jsExecWaiting)
+            return false;
+        SetScreenCursor(crAppStart);
+        Job->FTransactionID = NewTransactionID();
+        switch (Job->FJob) {
+        case opSQLExecute:
+            Iface().SQLExecute(Job->FTransactionID, Job->FStringData.toLocal8Bit());
+            break;
+        case opDelete:
+            Iface().Delete(Job->FTransactionID, Job->FMediaIds);
+            break;
+        case opDownload:
+            Iface().Download(Job->FTransactionID, Job->FMediaIds);
+            break;
+        case opSearchText:
+            Iface().SearchText(Job->FTransactionID, Job->FMediaIds, Job->FSearchMode,
+                               Job->FSearchStrings);
+            break;
+        }
+        Job->FStatus = jsResultWaiting;
+        return true;
+    } catch (...) {
+        const QString Message = ExceptionMessage(std::current_exception());
+        try {
+            SetConnected(false);
+        } catch (...) {
+            // The start failed already; that is what the status shows.
+        }
+        FStatusString = Message;
+        FState = stFailed;
+        SetScreenCursor(crDefault);
+        return false;
+    }
+}
+
+bool TDBConnection::TimerProc() {
+    // By position: a start may free, restart or add jobs.
+    for (size_t I = 0; FConnected && I < FCaches.size(); ++I) {
+        TVQArcCache* Job = FCaches[I].get();
+        if (Job->FTransactionID != 0)
+            continue;
+        if (!StartJob(Job))
+            return false;
+    }
+    return FConnected;
+}
+
+QString TDBConnection::StatusString() {
+    if (FConnected) {
+        try {
+            Ready();
+        } catch (...) {
+            const QString Message = ExceptionMessage(std::current_exception());
+            try {
+                SetConnected(false);
+            } catch (...) {
+                // The lost connection is what the status reports.
+            }
+            FStatusString = Message;
+            FState = stFailed;
+            BroadcastMsg(WM_DB_CONNECTIONLOST, 0, 0);
+        }
+    }
+    SetScreenCursor(crDefault);
+    return FStatusString;
+}
+
+void TDBConnection::CheckConnection(const QString& Host, quint32 port, const QString& password) {
+    const bool WasConnected = FConnected;
+    SetConnected(false);
+    std::exception_ptr CheckError;
+    try {
+        if (Host.trimmed().isEmpty())
+            throw EConnectionException(QStringLiteral("Invalid host name"));
+        if (port == 0 || port > 0xFFFF)
+            throw EConnectionException(QStringLiteral("Invalid port"));
+        CheckConnectResult(Iface().Connect(Host, static_cast<int>(port), password));
+    } catch (...) {
+        CheckError = std::current_exception();
+    }
+    try {
+        Iface().Disconnect();
+        SetConnected(WasConnected);
+    } catch (...) {
+        // The operator asked about the tested settings: their failure is
+        // the answer, not a failure to restore the old connection.
+        if (!CheckError)
+            throw;
+    }
+    if (CheckError)
+        std::rethrow_exception(CheckError);
+}
+
+TVQArcCache* TDBConnection::FindJob(quint32 Id) {
+    // 0 is the id of jobs not yet sent; no result can be theirs.
+    if (Id == 0)
+        return nullptr;
+    for (const auto& Job : FCaches) {
+        if (Job->FTransactionID != Id)
+            continue;
+        if (Job->FHWndForNotify.isNull()) {
+            FreeCache(Job.get());
+            return nullptr;
+        }
+        return Job.get();
+    }
+    return nullptr;
+}
+
+void TDBConnection::NotifyWndProc(int Msg, quintptr WParam, quintptr LParam) {
+    switch (Msg) {
+    case WM_DB_SELECTRESULT:
+    case WM_DB_DELETECOMPLETE:
+    case WM_DB_DOWNLOADPROCESS:
+    case WM_DB_SEARCHPROCESS:
+        break;
+    default:
+        return;
+    }
+    TVQArcCache* Job = FindJob(static_cast<quint32>(LParam));
+    if (Job == nullptr)
+        return;
+    const TWindowHandle Window = Job->FHWndForNotify;
+    Guarded([&] { SendDBMessage(Window, Msg, WParam, quintptr(Job)); });
+}
+
+void TDBConnection::HandOver(int Msg, const void* Record, quint32 Id) {
+    const quintptr WParam = reinterpret_cast<quintptr>(Record);
+    // Called on the GUI thread itself (nothing waits then): deliver at once.
+    if (QThread::currentThread() == FHandle->thread()) {
+        Guarded([&] { NotifyWndProc(Msg, WParam, Id); });
+        return;
+    }
+    auto Item = std::make_shared<TDBHandOver>();
+    Item->Msg = Msg;
+    Item->WParam = WParam;
+    Item->Id = Id;
+    std::unique_lock<std::mutex> Lock(FHandOverLock);
+    if (FClosing)
+        return;
+    QCoreApplication::postEvent(FHandle.get(), new TNotifyEvent(Item));
+    // The record must stay valid until the window's handler is done with
+    // it, so the library's thread waits here.
+    FHandOverDone.wait(Lock, [&] { return Item->Done || FClosing; });
+}
+
+void TDBConnection::DeliverHandOver(const std::shared_ptr<TDBHandOver>& Item) {
+    {
+        std::lock_guard<std::mutex> Lock(FHandOverLock);
+        // After a shutdown the library's thread has gone on and the record
+        // may be freed already.
+        if (FClosing || Item->Done)
+            return;
+    }
+    Guarded([&] { NotifyWndProc(Item->Msg, Item->WParam, Item->Id); });
+    {
+        std::lock_guard<std::mutex> Lock(FHandOverLock);
+        Item->Done = true;
+    }
+    FHandOverDone.notify_all();
+}
+
+void TDBConnection::Shutdown() {
+    {
+        std::lock_guard<std::mutex> Lock(FHandOverLock);
+        FClosing = true;
+    }
+    FHandOverDone.notify_all();
+}
+
+void TDBConnection::SelectResult(const IPC_DA_DBClient::TSelectResult* res) {
+    if (res != nullptr)
+        HandOver(WM_DB_SELECTRESULT, res, res->id);
+}
+
+void TDBConnection::DeleteComplete(const IPC_DA_DBClient::TDeleteComplete* res) {
+    if (res != nullptr)
+        HandOver(WM_DB_DELETECOMPLETE, res, res->id);
+}
+
+void TDBConnection::DownloadProcess(const IPC_DA_DBClient::TDownloadProcess* res) {
+    if (res != nullptr)
+        HandOver(WM_DB_DOWNLOADPROCESS, res, res->id);
+}
+
+void TDBConnection::SearchProcess(const IPC_DA_DBClient::TSearchProcess* res) {
+    if (res != nullptr)
+        HandOver(WM_DB_SEARCHPROCESS, res, res->id);
+}
