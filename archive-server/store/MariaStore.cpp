@@ -12,6 +12,7 @@
 
 #include <cctype>
 #include <cstdlib>
+#include <initializer_list>
 #include <map>
 #include <mutex>
 #include <set>
@@ -489,6 +490,21 @@ private:
     size_t rows_ = 0;
 };
 
+// "(a,b,c)" for a multi-row INSERT. Built by appending: GCC 12 at -O3
+// reports a false overlap in chains of operator+ on strings.
+std::string valuesRow(std::initializer_list<std::string> values) {
+    std::string row(1, '(');
+    bool first = true;
+    for (const std::string& v : values) {
+        if (!first)
+            row += ',';
+        row += v;
+        first = false;
+    }
+    row += ')';
+    return row;
+}
+
 class MariaWriter final : public ArchiveWriter {
 public:
     MariaWriter(const std::string& url, bool replace) {
@@ -524,36 +540,35 @@ public:
     }
 
     void addUser(uint32_t id, const std::string& name, const std::string& phone) override {
-        users_.add(conn_.get(),
-                   "(" + std::to_string(id) + "," + text(name) + "," + nullable(phone) + ")");
+        users_.add(conn_.get(), valuesRow({std::to_string(id), text(name), nullable(phone)}));
     }
 
     void addGroup(uint32_t id, const std::string& name) override {
-        groups_.add(conn_.get(), "(" + std::to_string(id) + "," + text(name) + ")");
+        groups_.add(conn_.get(), valuesRow({std::to_string(id), text(name)}));
     }
 
     void addMedia(const MediaRecord& m) override {
-        media_.add(conn_.get(), "(" + std::to_string(m.id) + "," + text(m.type) + "," +
-                                    nullable(m.callId) + "," + std::to_string(m.timestamp) + "," +
-                                    nullable(m.filename) + "," +
-                                    (m.duration > 0 ? std::to_string(m.duration) : "NULL") + "," +
-                                    std::to_string(m.dataSize) + ")");
+        media_.add(conn_.get(),
+                   valuesRow({std::to_string(m.id), text(m.type), nullable(m.callId),
+                              std::to_string(m.timestamp), nullable(m.filename),
+                              m.duration > 0 ? std::to_string(m.duration) : std::string("NULL"),
+                              std::to_string(m.dataSize)}));
     }
 
     void addParticipant(const ParticipantRecord& p) override {
-        participants_.add(conn_.get(), "(" + std::to_string(p.mediaId) + "," + id(p.userId) + "," +
-                                           id(p.groupId) + "," + nullable(p.external) + "," +
-                                           std::to_string(p.role) + ")");
+        participants_.add(conn_.get(),
+                          valuesRow({std::to_string(p.mediaId), id(p.userId), id(p.groupId),
+                                     nullable(p.external), std::to_string(p.role)}));
     }
 
     void addMessage(uint32_t mediaId, const std::string& body) override {
-        messages_.add(conn_.get(), "(" + std::to_string(mediaId) + "," + text(body) + ")");
+        messages_.add(conn_.get(), valuesRow({std::to_string(mediaId), text(body)}));
     }
 
     void addCad(const std::string& callId, const std::string& name, const std::string& value,
                 const std::string& description) override {
-        cad_.add(conn_.get(), "(" + text(callId) + "," + text(name) + "," + text(value) + "," +
-                                  nullable(description) + ")");
+        cad_.add(conn_.get(),
+                 valuesRow({text(callId), text(name), text(value), nullable(description)}));
     }
 
     bool hasFile(const std::string& filename) override { return files_.count(filename) != 0; }
