@@ -1,0 +1,404 @@
+#include "Main.h"
+
+#include "AboutDlg.h"
+#include "CommonData.h"
+#include "DataCache.h"
+#include "SettingsDlg.h"
+#include "VQApplication.h"
+#include "VQMessageBox.h"
+
+#include <QAbstractEventDispatcher>
+#include <QAction>
+#include <QHBoxLayout>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QMenuBar>
+#include <QPainter>
+#include <QPointer>
+#include <QStatusBar>
+#include <QStyle>
+#include <QTimer>
+#include <QToolBar>
+#include <QToolButton>
+
+#include <algorithm>
+
+TfrmMain* frmMain = nullptr;
+
+std::function<void()> TfrmMain::RunQueryBuilder;
+std::function<void()> TfrmMain::ShowSearchDialog;
+std::function<bool()> TfrmMain::IsServerBusy = [] {
+    return DBConnection != nullptr && DBConnection->JobCount() > 0;
+};
+
+namespace {
+
+constexpr int StatusPanelHeight = 20;
+
+} // namespace
+
+// ---------------------------------------------------------------------------
+// TStatusPanel
+
+TStatusPanel::TStatusPanel(QWidget* Parent, int Width, Qt::Alignment Alignment, bool Bevel)
+    : QFrame(Parent), FAlignment(Alignment | Qt::AlignVCenter) {
+    setFixedWidth(Width);
+    setMinimumHeight(StatusPanelHeight);
+    setFrameStyle(Bevel ? (QFrame::Panel | QFrame::Sunken) : QFrame::NoFrame);
+}
+
+void TStatusPanel::SetText(const QString& Value) {
+    if (FText == Value)
+        return;
+    FText = Value;
+    update();
+}
+
+void TStatusPanel::paintEvent(QPaintEvent* Event) {
+    QFrame::paintEvent(Event);
+    QPainter Canvas(this);
+    const QRect Rect = contentsRect().adjusted(2, 0, -2, 0);
+    if (OnDrawPanel)
+        OnDrawPanel(Canvas, this, Rect);
+    else
+        Canvas.drawText(Rect, static_cast<int>(FAlignment), FText);
+}
+
+// ---------------------------------------------------------------------------
+// TfrmMain
+
+TfrmMain::TfrmMain(QWidget* Owner) : QMainWindow(Owner) {
+    setObjectName(QStringLiteral("frmMain"));
+    setWindowTitle(QStringLiteral("VQarchive Viewer"));
+    setWindowIcon(TCommonData::ApplicationIcon());
+    resize(1024, 700);
+    FClientArea = new QMdiArea(this);
+    FClientArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    FClientArea->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    setCentralWidget(FClientArea);
+    CreateActions();
+    CreateMenus();
+    CreateToolBar();
+    CreateStatusBar();
+    Timer1 = new QTimer(this);
+    Timer1->setInterval(1000);
+    connect(Timer1, &QTimer::timeout, this, &TfrmMain::Timer1Timer);
+    Timer1->start();
+    // The toolkit's equivalent of the idle-time action update: just before
+    // the event loop waits for the next event.
+    if (QAbstractEventDispatcher* Dispatcher = QAbstractEventDispatcher::instance())
+        connect(Dispatcher, &QAbstractEventDispatcher::aboutToBlock, this,
+                &TfrmMain::ActionList1Update);
+    FormCreate();
+    if (frmMain == nullptr)
+        frmMain = this;
+}
+
+TfrmMain::~TfrmMain() {
+    if (frmMain == this)
+        frmMain = nullptr;
+    SetApplicationExceptionHandler(nullptr);
+}
+
+void TfrmMain::FormCreate() {
+    SetApplicationExceptionHandler([this](std::exception_ptr Error) { AppException(Error); });
+    if (DBConnection != nullptr)
+        TDBInterface::GetInstance().SetListener(DBConnection);
+    sbPanels[0]->SetText(QStringLiteral("Server status: "));
+    sbPanels[1]->SetText(QStringLiteral("Not connected"));
+}
+
+void TfrmMain::CreateActions() {
+    auto Make = [this](const char* Name, const QString& Caption, const QString& Hint,
+                       const QKeySequence& Shortcut, int Image) {
+        auto* A = new QAction(Caption, this);
+        A->setObjectName(QLatin1String(Name));
+        A->setToolTip(Hint);
+        A->setStatusTip(Hint);
+        if (!Shortcut.isEmpty())
+            A->setShortcut(Shortcut);
+        FActionImages.append({A, Image});
+        return A;
+    };
+    aNewQuery = Make("aNewQuery", QStringLiteral("&Query Builder"), QStringLiteral("Query Builder"),
+                     QKeySequence(Qt::Key_F2), 56);
+    aSearchText =
+        Make("aSearchText", QStringLiteral("Search Messages"),
+             QStringLiteral("Search all records containing text.."), QKeySequence(Qt::Key_F3), 46);
+    aExit = Make("aExit", QStringLiteral("E&xit"), QStringLiteral("Close all and exit"), {}, 8);
+    WindowCascade1 =
+        Make("WindowCascade1", QStringLiteral("&Cascade"), QStringLiteral("Cascade"), {}, 48);
+    WindowTileHorizontal1 = Make("WindowTileHorizontal1", QStringLiteral("Tile &Horizontally"),
+                                 QStringLiteral("Tile Horizontal"), {}, 49);
+    WindowTileVertical1 = Make("WindowTileVertical1", QStringLiteral("&Tile Vertically"),
+                               QStringLiteral("Tile Vertical"), {}, 50);
+    aCloseAll =
+        Make("aCloseAll", QStringLiteral("Close All"), QStringLiteral("Close all windows"), {}, 65);
+
+    connect(aNewQuery, &QAction::triggered, this, &TfrmMain::aNewQueryExecute);
+    connect(aSearchText, &QAction::triggered, this, &TfrmMain::aSearchTextExecute);
+    connect(aExit, &QAction::triggered, this, &QWidget::close);
+    connect(WindowCascade1, &QAction::triggered, FClientArea, &QMdiArea::cascadeSubWindows);
+    connect(WindowTileHorizontal1, &QAction::triggered, this, &TfrmMain::TileHorizontally);
+    connect(WindowTileVertical1, &QAction::triggered, this, &TfrmMain::TileVertically);
+    connect(aCloseAll, &QAction::triggered, this, &TfrmMain::aCloseAllExecute);
+}
+
+void TfrmMain::CreateMenus() {
+    QMenuBar* MainMenu1 = menuBar();
+    MainMenu1->setObjectName(QStringLiteral("MainMenu1"));
+    miFile = MainMenu1->addMenu(QStringLiteral("File"));
+    miFile->addAction(aNewQuery);
+    miFile->addAction(aSearchText);
+    miFile->addSeparator();
+    miFile->addAction(aExit);
+
+    miView = MainMenu1->addMenu(QStringLiteral("View"));
+    miToolBar = miView->addAction(QStringLiteral("Tool Bar"));
+    miToolBar->setObjectName(QStringLiteral("miToolBar"));
+    miToolBar->setCheckable(true);
+    miToolBar->setChecked(true);
+    connect(miToolBar, &QAction::triggered, this, &TfrmMain::miToolBarClick);
+
+    miOptions = MainMenu1->addMenu(QStringLiteral("Options"));
+    miSettings = miOptions->addAction(QStringLiteral("&Settings"));
+    miSettings->setObjectName(QStringLiteral("miSettings"));
+    connect(miSettings, &QAction::triggered, this, &TfrmMain::miSettingsClick);
+
+    miWindow = MainMenu1->addMenu(QStringLiteral("Window"));
+    miWindow->setObjectName(QStringLiteral("miWindow"));
+    miWindow->addAction(WindowCascade1);
+    miWindow->addAction(WindowTileHorizontal1);
+    miWindow->addAction(WindowTileVertical1);
+    miWindow->addAction(aCloseAll);
+    miWindow->addSeparator();
+    connect(miWindow, &QMenu::aboutToShow, this, &TfrmMain::UpdateWindowMenu);
+
+    miHelp = MainMenu1->addMenu(QStringLiteral("Help"));
+    About1 = miHelp->addAction(QStringLiteral("&About"));
+    About1->setObjectName(QStringLiteral("About1"));
+    connect(About1, &QAction::triggered, this, &TfrmMain::About1Click);
+}
+
+void TfrmMain::CreateToolBar() {
+    // The band container, which the View menu hides and shows as a whole.
+    CoolBar1 = new QToolBar(QStringLiteral("CoolBar1"), this);
+    CoolBar1->setObjectName(QStringLiteral("CoolBar1"));
+    CoolBar1->setMovable(false);
+    CoolBar1->setFloatable(false);
+    CoolBar1->toggleViewAction()->setVisible(false);
+    CoolBar1->setContextMenuPolicy(Qt::PreventContextMenu);
+    addToolBar(Qt::TopToolBarArea, CoolBar1);
+
+    ToolBar1 = new QToolBar(QStringLiteral("ToolBar1"), CoolBar1);
+    ToolBar1->setObjectName(QStringLiteral("ToolBar1"));
+    ToolBar1->setIconSize(QSize(20, 20));
+    ToolBar1->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    ToolBar1->addAction(aNewQuery);
+    ToolBar1->addSeparator();
+    ToolBar1->addAction(aSearchText);
+    ToolBar1->addSeparator();
+    ToolBar1->addAction(WindowCascade1);
+    ToolBar1->addAction(WindowTileHorizontal1);
+    ToolBar1->addAction(WindowTileVertical1);
+    ToolBar1->addAction(aCloseAll);
+    for (QAction* A : ToolBar1->actions())
+        if (QWidget* Button = ToolBar1->widgetForAction(A); Button && !A->isSeparator())
+            Button->setFixedSize(27, 26);
+    CoolBar1->addWidget(ToolBar1);
+}
+
+void TfrmMain::CreateStatusBar() {
+    sb = new QWidget(this);
+    sb->setObjectName(QStringLiteral("sb"));
+    auto* Layout = new QHBoxLayout(sb);
+    Layout->setContentsMargins(0, 0, 0, 0);
+    Layout->setSpacing(2);
+    // 80 pixels held the label in the original's font; a larger font must
+    // not cut it.
+    const int LabelWidth = fontMetrics().horizontalAdvance(QStringLiteral("Server status: ")) + 8;
+    sbPanels.append(new TStatusPanel(sb, std::max(80, LabelWidth), Qt::AlignRight, false));
+    sbPanels.append(new TStatusPanel(sb, 600, Qt::AlignLeft, true));
+    sbPanels.append(new TStatusPanel(sb, 50, Qt::AlignLeft, true));
+    for (TStatusPanel* Panel : sbPanels)
+        Layout->addWidget(Panel);
+    Layout->addStretch(1);
+    sbPanels[1]->OnDrawPanel = [this](QPainter& Canvas, TStatusPanel* Panel, const QRect& Rect) {
+        sbDrawPanel(Canvas, Panel, Rect);
+    };
+    QStatusBar* Bar = statusBar();
+    Bar->setSizeGripEnabled(true);
+    Bar->addWidget(sb, 1);
+}
+
+void TfrmMain::AssignImages(const TImageList& Images) {
+    for (const auto& [Action, Image] : FActionImages)
+        Action->setIcon(Images.Icon(Image));
+}
+
+QString TfrmMain::AutoQueryTitle(const QString& Base) const {
+    const QList<QMdiSubWindow*> Children = MDIChildren();
+    // With n children at most n numbers are taken, so one of 1..n+1 is free.
+    for (int N = 1;; ++N) {
+        const QString Title = Base + QString::number(N);
+        bool Taken = false;
+        for (const QMdiSubWindow* Child : Children)
+            if (Child->windowTitle().compare(Title, Qt::CaseInsensitive) == 0) {
+                Taken = true;
+                break;
+            }
+        if (!Taken)
+            return Title;
+    }
+}
+
+QList<QMdiSubWindow*> TfrmMain::MDIChildren() const {
+    return FClientArea->subWindowList(QMdiArea::CreationOrder);
+}
+
+int TfrmMain::MDIChildCount() const {
+    return static_cast<int>(MDIChildren().size());
+}
+
+QMdiSubWindow* TfrmMain::AddChild(QWidget* Child) {
+    QMdiSubWindow* Window = FClientArea->addSubWindow(Child);
+    Window->setAttribute(Qt::WA_DeleteOnClose);
+    Window->setWindowTitle(Child->windowTitle());
+    connect(Child, &QWidget::windowTitleChanged, Window, &QWidget::setWindowTitle);
+    Window->show();
+    return Window;
+}
+
+void TfrmMain::ActionList1Update() {
+    const bool ServerBusy = IsServerBusy && IsServerBusy();
+    const bool ControllerEnabled = DBConnection == nullptr || DBConnection->Enabled();
+    aNewQuery->setEnabled(!ServerBusy && ControllerEnabled);
+    aSearchText->setEnabled(aNewQuery->isEnabled());
+    aCloseAll->setEnabled(MDIChildCount() > 0);
+}
+
+void TfrmMain::Timer1Timer() {
+    if (DBConnection == nullptr)
+        return;
+    DBConnection->TimerProc();
+    sbPanels[1]->SetText(DBConnection->StatusString());
+    // The colour follows the state even when the text stays the same.
+    sbPanels[1]->update();
+}
+
+void TfrmMain::sbDrawPanel(QPainter& Canvas, TStatusPanel* Panel, const QRect& Rect) {
+    if (Panel != sbPanels[1])
+        return;
+    QFont Font = font();
+    QColor Colour = palette().color(QPalette::WindowText);
+    if (DBConnection != nullptr && DBConnection->Connected() &&
+        DBConnection->ServerState() == stFailed) {
+        Colour = Qt::red;
+        Font.setBold(true);
+    }
+    Canvas.setFont(Font);
+    Canvas.setPen(Colour);
+    Canvas.drawText(Rect, Qt::AlignLeft | Qt::AlignTop, Panel->Text());
+}
+
+void TfrmMain::AppException(std::exception_ptr Error) {
+    SetScreenCursor(crDefault);
+    TVQMessageBox::ShowError(this, ExceptionMessage(Error));
+}
+
+void TfrmMain::UpdateWindowMenu() {
+    for (QAction* A : FWindowList) {
+        miWindow->removeAction(A);
+        A->deleteLater();
+    }
+    FWindowList.clear();
+    QMdiSubWindow* Active = FClientArea->activeSubWindow();
+    int Number = 1;
+    for (QMdiSubWindow* Child : MDIChildren()) {
+        const QString Caption = Number <= 9
+                                    ? QStringLiteral("&%1 %2").arg(Number).arg(Child->windowTitle())
+                                    : QStringLiteral("%1 %2").arg(Number).arg(Child->windowTitle());
+        auto* A = miWindow->addAction(Caption);
+        A->setCheckable(true);
+        A->setChecked(Child == Active);
+        QPointer<QMdiSubWindow> Target(Child);
+        connect(A, &QAction::triggered, this, [this, Target] {
+            if (Target)
+                FClientArea->setActiveSubWindow(Target);
+        });
+        FWindowList.append(A);
+        ++Number;
+    }
+}
+
+void TfrmMain::aNewQueryExecute() {
+    if (RunQueryBuilder)
+        RunQueryBuilder();
+}
+
+void TfrmMain::aSearchTextExecute() {
+    if (ShowSearchDialog)
+        ShowSearchDialog();
+}
+
+void TfrmMain::aCloseAllExecute() {
+    while (!MDIChildren().isEmpty()) {
+        QPointer<QMdiSubWindow> First(MDIChildren().first());
+        First->close();
+        // The closed window must really be gone before the next is asked.
+        TVQApplication::ProcessMessages();
+        // A window that refuses to close would be asked for ever.
+        if (First && MDIChildren().contains(First.data()))
+            break;
+    }
+}
+
+void TfrmMain::miToolBarClick() {
+    CoolBar1->setVisible(miToolBar->isChecked());
+}
+
+void TfrmMain::miSettingsClick() {
+    QPointer<TdlgSettings> Dialog(new TdlgSettings(this));
+    Dialog->exec();
+}
+
+void TfrmMain::About1Click() {
+    QPointer<TdlgAbout> Dialog(new TdlgAbout(this));
+    Dialog->exec();
+}
+
+void TfrmMain::TileHorizontally() {
+    // One above the other, each the full width.
+    QList<QMdiSubWindow*> Visible;
+    for (QMdiSubWindow* Child : MDIChildren())
+        if (!Child->isMinimized())
+            Visible.append(Child);
+    if (Visible.isEmpty())
+        return;
+    const QRect Area = FClientArea->viewport()->rect();
+    const int Height = Area.height() / static_cast<int>(Visible.size());
+    int Top = 0;
+    for (QMdiSubWindow* Child : Visible) {
+        Child->showNormal();
+        Child->setGeometry(0, Top, Area.width(), Height);
+        Top += Height;
+    }
+}
+
+void TfrmMain::TileVertically() {
+    // Side by side, each the full height.
+    QList<QMdiSubWindow*> Visible;
+    for (QMdiSubWindow* Child : MDIChildren())
+        if (!Child->isMinimized())
+            Visible.append(Child);
+    if (Visible.isEmpty())
+        return;
+    const QRect Area = FClientArea->viewport()->rect();
+    const int Width = Area.width() / static_cast<int>(Visible.size());
+    int Left = 0;
+    for (QMdiSubWindow* Child : Visible) {
+        Child->showNormal();
+        Child->setGeometry(Left, 0, Width, Area.height());
+        Left += Width;
+    }
+}

@@ -1,0 +1,97 @@
+// vqviewer: the archive viewer program. Start-up and shutdown follow a fixed
+// order that the windows rely on: library binding, connection controller,
+// main window, shared images; and back.
+#include "CommonData.h"
+#include "DataCache.h"
+#include "Main.h"
+#include "VQApplication.h"
+
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <memory>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+// SIGTERM and SIGINT close the main window like its Exit command, so that
+// a session manager or a script stopping the viewer gets the same orderly
+// shutdown. The handler only writes to a pipe; the GUI thread does the rest.
+struct TStopPipe {
+    int Fd[2] = {-1, -1};
+    ~TStopPipe() {
+        for (int F : Fd)
+            if (F >= 0)
+                close(F);
+    }
+} StopPipe;
+
+void OnStopSignal(int) {
+    const char Byte = 1;
+    [[maybe_unused]] const ssize_t Written = write(StopPipe.Fd[1], &Byte, 1);
+}
+
+std::unique_ptr<QSocketNotifier> WatchStopSignals() {
+    if (pipe2(StopPipe.Fd, O_CLOEXEC | O_NONBLOCK) != 0)
+        return nullptr;
+    struct sigaction Action = {};
+    Action.sa_handler = OnStopSignal;
+    sigemptyset(&Action.sa_mask);
+    Action.sa_flags = SA_RESTART;
+    sigaction(SIGTERM, &Action, nullptr);
+    sigaction(SIGINT, &Action, nullptr);
+    auto Notifier = std::make_unique<QSocketNotifier>(StopPipe.Fd[0], QSocketNotifier::Read);
+    QObject::connect(Notifier.get(), &QSocketNotifier::activated, [] {
+        char Bytes[16];
+        while (read(StopPipe.Fd[0], Bytes, sizeof Bytes) > 0) {
+        }
+        // The notice is read in the message loop, where the window exists.
+        if (frmMain != nullptr)
+            frmMain->close();
+        else
+            QCoreApplication::quit();
+    });
+    return Notifier;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    // Qt's application object must exist before anything that takes events
+    // (the controller's notification window among them), so it is built
+    // first; it is set up with its title at its own step below.
+    TVQApplication Application(argc, argv);
+    // From here on a stop request waits for the message loop.
+    auto StopSignals = WatchStopSignals();
+
+    // 1. The binding starts the library and registers the five callbacks;
+    //    it is freed last, at program exit, which stops the library.
+    TDBInterface::GetInstance();
+    // 2. Nothing to initialise for the shell functions on this platform.
+    // 3. The query builder's shared user list arrives with the query builder.
+    // 4. The controller reads host and port and shows "Not connected"; it
+    //    opens no connection. It lives until the program ends.
+    auto* Controller = new TDBConnection;
+    // 5.
+    TVQApplication::SetTitle(QStringLiteral("VQarchive Viewer"));
+    Application.setWindowIcon(TCommonData::ApplicationIcon());
+    // 6. The main window, then the data module whose images it shows.
+    auto MainWindow = std::make_unique<TfrmMain>();
+    auto Data = std::make_unique<TCommonData>();
+    CommonData = Data.get();
+    MainWindow->AssignImages(CommonData->ActionGlyphs);
+    MainWindow->show();
+    // 7.
+    const int Result = Application.exec();
+
+    // The child windows go with the main window (each result window cancels
+    // its jobs), then the data module; the library's threads must no longer
+    // wait for this thread before the binding stops the library at exit.
+    StopSignals.reset();
+    MainWindow.reset();
+    Data.reset();
+    Controller->Shutdown();
+    return Result;
+}
