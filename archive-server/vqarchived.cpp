@@ -1,17 +1,29 @@
-// The reference archive server. This build creates demo archives and checks
-// an archive before serving; the protocol side joins later.
+// The reference archive server: serves an archive to the viewer until
+// SIGINT or SIGTERM, or creates a demo archive.
+#include "ArchiveServer.h"
 #include "ArchiveStore.h"
 #include "DemoArchive.h"
+#include "ServerLog.h"
 #include "ServerOptions.h"
 
 #include <chrono>
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <iostream>
+#include <memory>
+#include <thread>
+#include <unistd.h>
 
 using namespace vqarchive;
 
 namespace {
+
+// The archive as the operator named it, without a database password.
+std::string shownArchive(const std::string& archive) {
+    return isMysqlUrl(archive) ? MysqlAddress::parse(archive).redacted() : archive;
+}
 
 int createDemo(const ServerOptions& o) {
     DemoOptions d;
@@ -20,8 +32,7 @@ int createDemo(const ServerOptions& o) {
     d.endTime = o.endTime;
     d.replace = o.replace;
     const auto started = std::chrono::steady_clock::now();
-    const std::string shown =
-        isMysqlUrl(o.demoTarget) ? MysqlAddress::parse(o.demoTarget).redacted() : o.demoTarget;
+    const std::string shown = shownArchive(o.demoTarget);
     std::cerr << "vqarchived: creating a demo archive of " << d.records << " records in " << shown
               << " (seed " << d.seed << ")\n";
     const DemoSummary s = createDemoArchive(o.demoTarget, d);
@@ -41,19 +52,57 @@ int createDemo(const ServerOptions& o) {
 }
 
 int serve(const ServerOptions& o) {
-    std::unique_ptr<ArchiveStore> store = ArchiveStore::open(o.archive);
+    // A client that goes away mid-write must cost its connection, not the
+    // process; so must a closed standard output.
+    std::signal(SIGPIPE, SIG_IGN);
+
+    ServerConfig config = o.server;
+    if (!o.passwordFile.empty()) {
+        std::string error;
+        if (!readPasswordFile(o.passwordFile, config.password, error)) {
+            std::cerr << "vqarchived: " << error << "\n";
+            return kExitFailure;
+        }
+    }
+
+    std::shared_ptr<ArchiveStore> store = ArchiveStore::open(o.archive);
     const StoreStatus status = store->status();
     if (!status.reachable) {
         std::cerr << "vqarchived: the archive database is not reachable (" << store->describe()
                   << "): " << status.message << "\n";
         return kExitFailure;
     }
-    std::cerr << "vqarchived: " << store->describe() << ", server type " << store->serverType()
-              << ", " << status.message << "\n"
-              << "vqarchived: would listen on " << (o.listen.empty() ? "0.0.0.0" : o.listen) << ":"
-              << o.port << "\n"
-              << "vqarchived: serving is not built yet\n";
-    return kExitNotBuilt;
+
+    // Before the server starts its threads, so that they all inherit the
+    // mask and the signals reach only the sigwait below. (Opening the store
+    // starts no thread, and until here Ctrl-C simply ends the program.)
+    ArchiveServer::blockTerminationSignals();
+    ArchiveServer server(std::move(config), store);
+    try {
+        server.start();
+    } catch (const ServerError& e) {
+        std::cerr << "vqarchived: " << e.what() << "\n";
+        return kExitFailure;
+    }
+    // Scripts and tests read the port from this line, so it goes out at
+    // once, whatever standard output is connected to.
+    std::cout << "vqarchived: listening on "
+              << (o.server.listenAddress.empty() ? "0.0.0.0" : o.server.listenAddress) << ":"
+              << server.port() << " (server type " << store->serverType() << ", archive "
+              << shownArchive(o.archive) << ")" << std::endl;
+
+    ServerLog log(nullptr); // the server's own format, on standard error
+    const int signal = ArchiveServer::waitForTerminationSignal();
+    log.line("%s received, stopping", signal == SIGINT ? "SIGINT" : "SIGTERM");
+    // Stopping waits for jobs to notice their cancellation; an operator who
+    // will not wait sends the signal again.
+    std::thread([log]() mutable {
+        ArchiveServer::waitForTerminationSignal();
+        log.line("second signal received, exiting at once");
+        std::_Exit(kExitFailure);
+    }).detach();
+    server.stop();
+    return kExitOk;
 }
 
 } // namespace

@@ -1,7 +1,10 @@
 // The command line of vqarchived.
 #include "ServerOptions.h"
+#include "TestSupport.h"
 
 #include <gtest/gtest.h>
+
+#include <fstream>
 
 using namespace vqarchive;
 
@@ -9,29 +12,95 @@ namespace {
 ParsedOptions parse(std::vector<std::string> args) {
     return parseServerOptions(args);
 }
+
+// Every serving option that takes a value, with a good value for it.
+const std::vector<std::pair<std::string, std::string>> kServingOptions = {
+    {"--port", "0"},
+    {"--listen", "127.0.0.1"},
+    {"--password", "w"},
+    {"--password-file", "/etc/vq/pw"},
+    {"--batch-size", "8"},
+    {"--piece-size", "4096"},
+    {"--handshake-timeout", "3s"},
+    {"--idle-timeout", "1min"},
+    {"--request-timeout", "2s"},
+    {"--write-timeout", "750"},
+    {"--max-connections", "5"},
+    {"--max-request-bytes", "65536"},
+    {"--max-queued-jobs", "0"},
+    {"--fault-initialize-error", "Server is in maintenance"},
+    {"--fault-close-back-after", "3"},
+    {"--fault-batch-delay", "20ms"},
+};
 } // namespace
 
-TEST(ServerOptions, ServingDefaults) {
+TEST(ServerOptions, ServingDefaultsAreTheViewersDefaults) {
     const auto p = parse({"/srv/archive"});
     ASSERT_TRUE(p.ok) << p.error;
     EXPECT_EQ(p.options.mode, RunMode::serve);
     EXPECT_EQ(p.options.archive, "/srv/archive");
-    EXPECT_EQ(p.options.port, 7456);
-    EXPECT_EQ(p.options.listen, "");
-    EXPECT_EQ(p.options.password, "pemrak");
+    // The viewer connects to 7456 with the password "pemrak" unless told
+    // otherwise; a server started without options must accept it.
+    EXPECT_EQ(p.options.server.port, 7456);
+    EXPECT_EQ(p.options.server.password, "pemrak");
+    EXPECT_EQ(p.options.server.listenAddress, "");
+    EXPECT_TRUE(p.options.passwordFile.empty());
+    EXPECT_TRUE(p.options.server.backToPeerOnly);
+    EXPECT_TRUE(p.options.server.faults.initializeError.empty());
+    EXPECT_EQ(p.options.server.faults.closeBackAfterCalls, 0u);
+    EXPECT_EQ(p.options.server.faults.batchDelayMs, 0u);
+    EXPECT_EQ(p.options.server.batchSize, 32u);
 }
 
-TEST(ServerOptions, ServingWithEveryOptionInBothForms) {
-    auto p = parse({"--port", "9000", "--listen", "127.0.0.1", "--password", "w", "mysql://a@b/c"});
+TEST(ServerOptions, EveryServingOptionReachesTheServerConfig) {
+    std::vector<std::string> args;
+    for (const auto& [name, value] : kServingOptions)
+        if (name != "--password") // exclusive with --password-file
+            args.insert(args.end(), {name, value});
+    args.insert(args.end(), {"--any-back-address", "mysql://a@b/c"});
+    const auto p = parse(args);
     ASSERT_TRUE(p.ok) << p.error;
-    EXPECT_EQ(p.options.port, 9000);
-    EXPECT_EQ(p.options.listen, "127.0.0.1");
-    EXPECT_EQ(p.options.password, "w");
+    const ServerConfig& c = p.options.server;
+    EXPECT_EQ(c.port, 0);
+    EXPECT_EQ(c.listenAddress, "127.0.0.1");
+    EXPECT_EQ(p.options.passwordFile, "/etc/vq/pw");
+    EXPECT_EQ(c.batchSize, 8u);
+    EXPECT_EQ(c.pieceSize, 4096u);
+    EXPECT_EQ(c.handshakeTimeoutMs, 3000u);
+    EXPECT_EQ(c.idleTimeoutMs, 60000u);
+    EXPECT_EQ(c.requestTimeoutMs, 2000u);
+    EXPECT_EQ(c.writeTimeoutMs, 750u);
+    EXPECT_EQ(c.maxConnections, 5u);
+    EXPECT_EQ(c.maxRequestBytes, 65536u);
+    EXPECT_EQ(c.maxQueuedJobs, 0u);
+    EXPECT_FALSE(c.backToPeerOnly);
+    EXPECT_EQ(c.faults.initializeError, "Server is in maintenance");
+    EXPECT_EQ(c.faults.closeBackAfterCalls, 3u);
+    EXPECT_EQ(c.faults.batchDelayMs, 20u);
     EXPECT_EQ(p.options.archive, "mysql://a@b/c");
-    p = parse({"--port=1", "--password=", "x"});
+}
+
+TEST(ServerOptions, BothValueFormsAndTheLastValueWins) {
+    auto p = parse({"--port=1", "--password=", "--batch-size=3", "--batch-size", "4", "x"});
     ASSERT_TRUE(p.ok) << p.error;
-    EXPECT_EQ(p.options.port, 1);
-    EXPECT_EQ(p.options.password, "");
+    EXPECT_EQ(p.options.server.port, 1);
+    EXPECT_EQ(p.options.server.password, "");
+    EXPECT_EQ(p.options.server.batchSize, 4u);
+    p = parse({"-p", "65535", "--fault-initialize-error=a=b", "x"});
+    ASSERT_TRUE(p.ok) << p.error;
+    EXPECT_EQ(p.options.server.port, 65535);
+    EXPECT_EQ(p.options.server.faults.initializeError, "a=b");
+}
+
+TEST(ServerOptions, TimesTakeAUnit) {
+    const std::vector<std::pair<std::string, uint32_t>> cases = {
+        {"1", 1},        {"250ms", 250},    {"10s", 10000},   {"5min", 300000},
+        {"1h", 3600000}, {"24h", 86400000}, {"0010s", 10000}, {"86400000", 86400000}};
+    for (const auto& [text, ms] : cases) {
+        const auto p = parse({"--idle-timeout", text, "x"});
+        ASSERT_TRUE(p.ok) << text << ": " << p.error;
+        EXPECT_EQ(p.options.server.idleTimeoutMs, ms) << text;
+    }
 }
 
 TEST(ServerOptions, CreateDemoForm) {
@@ -50,10 +119,19 @@ TEST(ServerOptions, CreateDemoForm) {
     EXPECT_EQ(p.options.seed, 1u);
 }
 
-TEST(ServerOptions, HelpWinsOverEverythingElse) {
+TEST(ServerOptions, HelpWinsAndDocumentsEveryOption) {
     EXPECT_EQ(parse({"--help"}).options.mode, RunMode::help);
     EXPECT_EQ(parse({"-h", "x"}).options.mode, RunMode::help);
-    EXPECT_NE(usageText().find("--create-demo"), std::string::npos);
+    const std::string usage = usageText();
+    for (const auto& [name, value] : kServingOptions)
+        EXPECT_NE(usage.find(name + " "), std::string::npos) << name;
+    for (const char* name : {"--any-back-address", "--create-demo", "--seed", "--records",
+                             "--end-time", "--replace", "--help"})
+        EXPECT_NE(usage.find(name), std::string::npos) << name;
+    // The defaults shown are the server's.
+    EXPECT_NE(usage.find("(default 7456)"), std::string::npos);
+    EXPECT_NE(usage.find("(default 10s)"), std::string::npos);
+    EXPECT_NE(usage.find("listening on ADDR:PORT"), std::string::npos);
 }
 
 TEST(ServerOptions, BadCommandLinesSayWhatIsWrong) {
@@ -64,16 +142,48 @@ TEST(ServerOptions, BadCommandLinesSayWhatIsWrong) {
     const std::vector<Case> cases = {
         {{}, "no archive"},
         {{"--bogus", "a"}, "unknown option '--bogus'"},
+        {{"--bogus=1", "a"}, "unknown option '--bogus=1'"},
         {{"--port"}, "needs a value"},
-        {{"--port", "0", "a"}, "bad port"},
+        {{"a", "--idle-timeout"}, "option --idle-timeout needs a value"},
         {{"--port", "65536", "a"}, "bad port"},
         {{"--port", "12x", "a"}, "bad port"},
         {{"--port", "-5", "a"}, "bad port"},
+        {{"--port", "", "a"}, "bad port"},
         {{"--listen", "localhost", "a"}, "bad listen address"},
         {{"--listen", "1.2.3.256", "a"}, "bad listen address"},
+        {{"--password", "a", "--password-file", "f", "x"}, "give the password once"},
+        {{"--password-file", "f", "--password", "a", "x"}, "give the password once"},
+        {{"--password-file=", "x"}, "needs a file name"},
+        {{"--batch-size", "0", "a"},
+         "bad value '0' for --batch-size: expected a number from 1 "
+         "to 32"},
+        {{"--batch-size", "33", "a"}, "for --batch-size"},
+        {{"--piece-size", "0", "a"}, "for --piece-size"},
+        {{"--piece-size", "1048577", "a"}, "to 1048576"},
+        {{"--handshake-timeout", "0", "a"}, "bad value '0' for --handshake-timeout"},
+        {{"--handshake-timeout", "10 s", "a"}, "for --handshake-timeout"},
+        {{"--idle-timeout", "25h", "a"}, "from 1ms to 24h"},
+        {{"--idle-timeout", "99999999999999999999", "a"}, "for --idle-timeout"},
+        {{"--request-timeout", "s", "a"}, "for --request-timeout"},
+        {{"--write-timeout", "1.5s", "a"}, "for --write-timeout"},
+        {{"--write-timeout", "-1", "a"}, "for --write-timeout"},
+        {{"--max-connections", "0", "a"}, "for --max-connections"},
+        {{"--max-connections", "4097", "a"}, "for --max-connections"},
+        {{"--max-request-bytes", "1023", "a"}, "for --max-request-bytes"},
+        {{"--max-request-bytes", "268435457", "a"}, "for --max-request-bytes"},
+        {{"--max-queued-jobs", "1025", "a"}, "for --max-queued-jobs"},
+        {{"--fault-initialize-error", "", "a"}, "needs a text"},
+        {{"--fault-close-back-after", "0", "a"}, "for --fault-close-back-after"},
+        {{"--fault-close-back-after", "4294967296", "a"}, "for --fault-close-back-after"},
+        {{"--fault-batch-delay", "0", "a"}, "for --fault-batch-delay"},
+        {{"--fault-batch-delay", "2min", "a"}, "to 1min"},
+        {{"--any-back-address=yes", "a"}, "takes no value"},
         {{"a", "b"}, "more than one archive"},
+        {{""}, "archive name is empty"},
         {{"--seed", "5", "a"}, "only with --create-demo"},
-        {{"--create-demo", "d", "--port", "1"}, "only when serving"},
+        {{"--create-demo", "d", "--port", "1"}, "option --port applies only when serving"},
+        {{"--create-demo", "d", "--fault-batch-delay", "5"}, "applies only when serving"},
+        {{"--any-back-address", "--create-demo", "d"}, "applies only when serving"},
         {{"--create-demo", "d", "extra"}, "unexpected argument"},
         {{"--create-demo", "d", "--records", "0"}, "bad record count"},
         {{"--create-demo", "d", "--records", "99999999999"}, "bad record count"},
@@ -94,4 +204,49 @@ TEST(ServerOptions, ADoubleDashEndsTheOptions) {
     const auto p = parse({"--", "--weird-folder-name"});
     ASSERT_TRUE(p.ok) << p.error;
     EXPECT_EQ(p.options.archive, "--weird-folder-name");
+}
+
+namespace {
+std::string writeFile(const vqtest::TempDir& dir, const std::string& name,
+                      const std::string& content) {
+    const std::string path = (dir.path() / name).string();
+    std::ofstream(path, std::ios::binary) << content;
+    return path;
+}
+} // namespace
+
+TEST(PasswordFile, TheFirstLineIsThePassword) {
+    vqtest::TempDir d;
+    std::string password, error;
+    ASSERT_TRUE(readPasswordFile(writeFile(d, "a", "s3cret word\nsecond line\n"), password, error))
+        << error;
+    EXPECT_EQ(password, "s3cret word");
+    ASSERT_TRUE(readPasswordFile(writeFile(d, "b", "dos\r\n"), password, error)) << error;
+    EXPECT_EQ(password, "dos");
+    ASSERT_TRUE(readPasswordFile(writeFile(d, "c", "no line end"), password, error)) << error;
+    EXPECT_EQ(password, "no line end");
+    // An empty first line is an empty password, on purpose.
+    ASSERT_TRUE(readPasswordFile(writeFile(d, "e", "\n"), password, error)) << error;
+    EXPECT_EQ(password, "");
+}
+
+TEST(PasswordFile, UnusableFilesAreRefusedWithTheReason) {
+    vqtest::TempDir d;
+    std::string password = "unchanged", error;
+    EXPECT_FALSE(readPasswordFile((d.path() / "missing").string(), password, error));
+    EXPECT_NE(error.find("cannot read the password file"), std::string::npos) << error;
+    EXPECT_NE(error.find("missing"), std::string::npos) << error;
+    EXPECT_FALSE(readPasswordFile(writeFile(d, "empty", ""), password, error));
+    EXPECT_NE(error.find("is empty"), std::string::npos) << error;
+    EXPECT_FALSE(readPasswordFile(writeFile(d, "big", std::string(kMaxPasswordFileBytes + 1, 'x')),
+                                  password, error));
+    EXPECT_NE(error.find("larger than 4096 bytes"), std::string::npos) << error;
+    EXPECT_FALSE(readPasswordFile(d.str(), password, error));
+    EXPECT_NE(error.find("is a folder"), std::string::npos) << error;
+    EXPECT_EQ(password, "unchanged");
+    // Exactly at the limit is still fine.
+    ASSERT_TRUE(readPasswordFile(writeFile(d, "max", std::string(kMaxPasswordFileBytes, 'y')),
+                                 password, error))
+        << error;
+    EXPECT_EQ(password.size(), kMaxPasswordFileBytes);
 }

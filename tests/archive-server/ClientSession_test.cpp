@@ -1,0 +1,397 @@
+// One client connection as the server serves it, seen from a raw client on
+// the RPC framework: the proof and its refusals, nothing for unproven
+// clients, the deadlines and limits that protect the server, jobs running
+// beside the request thread, cancellation, fault injection and shutdown.
+#include "ServerTestSupport.h"
+#include "TestSupport.h"
+
+#include "QREX_Errors.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <random>
+#include <thread>
+
+namespace {
+
+using namespace vqtest;
+using namespace IPC_DA_DBServer;
+using Known = vqtest::KnownArchive;
+
+// The 250 filler messages: 7 full batches of 32 and one of 26.
+const char* kFillers = "SELECT Media_ID FROM media WHERE Media_ID >= 100 ORDER BY Media_ID";
+
+class ClientSession : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = std::make_unique<TempDir>();
+        known_ = writeKnownArchive(dir_->str());
+    }
+    std::unique_ptr<TestServer> serve(const std::function<void(vqarchive::ServerConfig&)>& f = {}) {
+        return std::make_unique<TestServer>(dir_->str(), f);
+    }
+    std::unique_ptr<TempDir> dir_;
+    Known known_;
+};
+
+bool refusedWith(qrex_int32_t status, const std::function<void()>& call) {
+    try {
+        call();
+    } catch (const QREX_Selector_Error& e) {
+        return e.status() == status;
+    }
+    return false;
+}
+
+TEST_F(ClientSession, ProvenClientIsServed) {
+    auto server = serve();
+    RawClient c(server->port());
+    const auto reply = c.initialize();
+    EXPECT_TRUE(reply.passwordValid);
+    EXPECT_EQ(reply.error, "");
+    EXPECT_EQ(c.challenge().size(), 32u);
+
+    TStatus status{};
+    c.server().GetStatus(&status);
+    EXPECT_EQ(status.state, stReady);
+    EXPECT_STREQ(status.message, "ready");
+    XDR_Free(&status, xdr_TStatus);
+    EXPECT_EQ(c.server().GetServerType(), 3);
+
+    RawClient other(server->port());
+    ASSERT_TRUE(other.initialize().passwordValid);
+    EXPECT_NE(other.challenge(), c.challenge());
+    EXPECT_TRUE(server->logContains("password proved"));
+}
+
+TEST_F(ClientSession, WrongAnswerIsRefusedAndTheConnectionClosed) {
+    auto server = serve();
+    RawClient c(server->port());
+    RawClient::Options o;
+    o.wrongAnswer = true;
+    const auto reply = c.initialize(o);
+    EXPECT_FALSE(reply.passwordValid);
+    EXPECT_EQ(reply.error, "Invalid password");
+    EXPECT_TRUE(c.waitClosedByServer());
+    EXPECT_TRUE(server->waitForLog("Initialize refused: wrong password"));
+    // Neither the password nor any answer reaches the log.
+    const std::string right = referenceAnswer(kPassword, c.challenge());
+    for (const auto& line : server->log()) {
+        EXPECT_EQ(line.find(kPassword), std::string::npos) << line;
+        EXPECT_EQ(line.find(right), std::string::npos) << line;
+        EXPECT_EQ(line.find(c.challenge()), std::string::npos) << line;
+    }
+}
+
+TEST_F(ClientSession, UnprovenClientGetsErrorsAndNoSqlRuns) {
+    auto server = serve();
+    RawClient c(server->port());
+    EXPECT_TRUE(refusedWith(INVALID_MEMBER, [&] {
+        TStatus s{};
+        c.server().GetStatus(&s);
+    }));
+    EXPECT_TRUE(refusedWith(INVALID_MEMBER, [&] { c.server().GetServerType(); }));
+    c.sql(1, "SELECT Media_ID FROM media");
+    c.download(2, {7});
+    EXPECT_TRUE(server->waitForLog("SQLExecute before the password proof: dropped"));
+    EXPECT_TRUE(server->waitForLog("Download before the password proof: dropped"));
+    EXPECT_TRUE(server->logContains("GetStatus before the password proof: refused"));
+    EXPECT_FALSE(server->logContains("job SQLExecute"));
+    EXPECT_FALSE(server->logContains("job Download"));
+
+    // The connection may still prove itself, and is then served.
+    ASSERT_TRUE(c.initialize().passwordValid);
+    c.sql(3, "SELECT COUNT(*) AS n FROM media");
+    ASSERT_TRUE(c.results().waitSelectDone(3));
+    EXPECT_EQ(valuesOf(c.results().selects(3)).at(0).at(0), "264");
+    EXPECT_TRUE(c.results().selects(1).empty());
+}
+
+TEST_F(ClientSession, BackConnectionGoesOnlyToThePeer) {
+    auto server = serve();
+    RawClient c(server->port());
+    RawClient::Options o;
+    o.clientIp = 0x7F000002; // 127.0.0.2, not where the request came from
+    const auto reply = c.initialize(o);
+    EXPECT_FALSE(reply.passwordValid);
+    EXPECT_EQ(reply.error, "Invalid client address");
+    EXPECT_EQ(c.challenge(), "");
+    EXPECT_TRUE(c.waitClosedByServer());
+}
+
+TEST_F(ClientSession, UnreachableBackListenerIsARefusal) {
+    auto server = serve();
+    uint16_t closedPort = 0;
+    {
+        const InetAddress loopback = InetAddress::loopback();
+        TCP_Socket probe(0, &loopback); // bound, never listening
+        closedPort = probe.local_endpoint().port;
+        RawClient c(server->port());
+        RawClient::Options o;
+        o.clientPort = closedPort;
+        const auto reply = c.initialize(o);
+        EXPECT_FALSE(reply.passwordValid);
+        EXPECT_EQ(reply.error, "Cannot connect back to the client");
+    }
+    EXPECT_TRUE(server->waitForLog("connecting back to 127.0.0.1:" + std::to_string(closedPort)));
+}
+
+TEST_F(ClientSession, UnansweredProofEndsAtTheHandshakeDeadline) {
+    auto server = serve([](vqarchive::ServerConfig& c) { c.handshakeTimeoutMs = 500; });
+    RawClient c(server->port());
+    RawClient::Options o;
+    o.hangOnProof = true;
+    const auto started = std::chrono::steady_clock::now();
+    const auto reply = c.initialize(o);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+    EXPECT_FALSE(reply.passwordValid);
+    EXPECT_EQ(reply.error, "Password check failed");
+    EXPECT_TRUE(c.waitClosedByServer());
+}
+
+TEST_F(ClientSession, ConnectionWithoutProofIsClosedAtTheDeadline) {
+    auto server = serve([](vqarchive::ServerConfig& c) { c.handshakeTimeoutMs = 300; });
+    RawClient c(server->port());
+    EXPECT_TRUE(c.waitClosedByServer(5000));
+    EXPECT_TRUE(server->waitForLog("no password proof within 300 ms"));
+}
+
+TEST_F(ClientSession, RequestThatStopsHalfWayIsCutOff) {
+    auto server = serve([](vqarchive::ServerConfig& c) { c.requestTimeoutMs = 300; });
+    RawClient c(server->port());
+    ASSERT_TRUE(c.initialize().passwordValid);
+    // A fragment header announcing 100 bytes, then 6 of them.
+    c.sendRaw({0x80, 0, 0, 100, 0, 0, 0, 1, 0, 0});
+    EXPECT_TRUE(c.waitClosedByServer(5000));
+    EXPECT_TRUE(server->waitForLog("timed out reading a request"));
+}
+
+TEST_F(ClientSession, OversizedRequestClosesTheConnection) {
+    auto server = serve([](vqarchive::ServerConfig& c) { c.maxRequestBytes = 64 * 1024; });
+    RawClient c(server->port());
+    ASSERT_TRUE(c.initialize().passwordValid);
+    // Below the cap: served.
+    c.sql(1, "SELECT 1 AS one /*" + std::string(50000, 'x') + "*/");
+    ASSERT_TRUE(c.results().waitSelectDone(1));
+    EXPECT_EQ(c.results().selects(1).back().code, deSuccess);
+    try {
+        c.sql(2, "SELECT 1 /*" + std::string(200000, 'x') + "*/");
+    } catch (const ORTU_Exception&) {
+        // The server may close before all of it is written.
+    }
+    EXPECT_TRUE(c.waitClosedByServer());
+    EXPECT_TRUE(server->waitForLog("request larger than 65536 bytes"));
+    EXPECT_TRUE(c.results().selects(2).empty());
+}
+
+TEST_F(ClientSession, IdleConnectionIsClosed) {
+    auto server = serve([](vqarchive::ServerConfig& c) { c.idleTimeoutMs = 300; });
+    RawClient c(server->port());
+    ASSERT_TRUE(c.initialize().passwordValid);
+    EXPECT_TRUE(c.waitClosedByServer(5000));
+    EXPECT_TRUE(server->waitForLog("idle for 300 ms"));
+}
+
+TEST_F(ClientSession, ArbitraryBytesNeverTakeTheServerDown) {
+    auto server = serve([](vqarchive::ServerConfig& c) {
+        c.handshakeTimeoutMs = 500;
+        c.requestTimeoutMs = 300;
+    });
+    std::mt19937 rng(1234);
+    for (int round = 0; round < 12; ++round) {
+        RawClient c(server->port());
+        std::vector<uint8_t> bytes(1 + rng() % 600);
+        for (auto& b : bytes)
+            b = static_cast<uint8_t>(rng());
+        if (round % 3 == 0) {
+            // A well-formed header in front of random arguments.
+            const uint8_t header[] = {0x80, 0, 0,    0,    0,    0,    0,    1,    0,    0,
+                                      0,    2, 0x69, 0x01, 0x01, 0x03, 0xEA, 0xA7, 0x96, 0xFB};
+            std::copy(std::begin(header), std::end(header), bytes.begin());
+            const uint32_t length = static_cast<uint32_t>(bytes.size() - 4);
+            bytes[1] = static_cast<uint8_t>(length >> 16);
+            bytes[2] = static_cast<uint8_t>(length >> 8);
+            bytes[3] = static_cast<uint8_t>(length);
+            bytes.resize(std::max<size_t>(bytes.size(), 24));
+        }
+        try {
+            c.sendRaw(bytes);
+        } catch (const ORTU_Exception&) {
+        }
+        EXPECT_TRUE(c.waitClosedByServer(5000)) << round;
+    }
+    RawClient good(server->port());
+    ASSERT_TRUE(good.initialize().passwordValid);
+    EXPECT_EQ(good.server().GetServerType(), 3);
+}
+
+TEST_F(ClientSession, ConnectionLimitMakesUnprovenConnectionsGiveWay) {
+    auto server = serve([](vqarchive::ServerConfig& c) { c.maxConnections = 2; });
+    RawClient a(server->port());
+    ASSERT_TRUE(a.initialize().passwordValid);
+    RawClient b(server->port()); // never proves itself
+    ASSERT_TRUE(server->waitForLog("client #2"));
+    RawClient c(server->port());
+    EXPECT_TRUE(b.waitClosedByServer());
+    EXPECT_TRUE(server->waitForLog("makes room for"));
+    ASSERT_TRUE(c.initialize().passwordValid);
+
+    // Both places taken by proven clients: the next one is refused.
+    RawClient d(server->port());
+    EXPECT_TRUE(d.waitClosedByServer());
+    EXPECT_TRUE(server->waitForLog("connection limit of 2 reached: refusing"));
+    EXPECT_EQ(a.server().GetServerType(), 3);
+    EXPECT_EQ(c.server().GetServerType(), 3);
+}
+
+TEST_F(ClientSession, ClientThatStopsReadingCostsOnlyItsOwnConnection) {
+    auto server = serve([](vqarchive::ServerConfig& c) {
+        c.writeTimeoutMs = 300;
+        c.pieceSize = 65536;
+    });
+    RawClient slow(server->port());
+    RawClient::Options o;
+    o.stallBack = true;
+    ASSERT_TRUE(slow.initialize(o).passwordValid);
+    slow.download(1, std::vector<uint32_t>(400, 7));
+
+    RawClient fast(server->port());
+    ASSERT_TRUE(fast.initialize().passwordValid);
+    fast.sql(2, kFillers);
+    ASSERT_TRUE(fast.results().waitSelectDone(2));
+    EXPECT_EQ(valuesOf(fast.results().selects(2)).size(), 250u);
+
+    EXPECT_TRUE(server->waitForLog("the back connection failed", 20000));
+    EXPECT_TRUE(slow.waitClosedByServer(20000));
+    slow.releaseStall();
+    EXPECT_EQ(fast.server().GetServerType(), 3);
+}
+
+TEST_F(ClientSession, StatusIsBusyWhileAJobRunsAndCancelStopsIt) {
+    auto server = serve([](vqarchive::ServerConfig& c) { c.faults.batchDelayMs = 150; });
+    RawClient c(server->port());
+    ASSERT_TRUE(c.initialize().passwordValid);
+    c.sql(77, kFillers);
+    TStatus status{};
+    c.server().GetStatus(&status);
+    EXPECT_EQ(status.state, stBusy);
+    XDR_Free(&status, xdr_TStatus);
+    ASSERT_TRUE(c.results().waitUntil([&] { return !c.results().selects(77).empty(); }, 10000));
+    c.cancel(opSQLExecute, 77);
+    ASSERT_TRUE(c.results().waitSelectDone(77));
+    const auto batches = c.results().selects(77);
+    EXPECT_LT(batches.size(), 8u);
+    EXPECT_EQ(batches.back().code, deCancelled);
+    EXPECT_FALSE(batches.back().hasMore);
+    for (size_t i = 0; i + 1 < batches.size(); ++i)
+        EXPECT_TRUE(batches[i].hasMore);
+    EXPECT_TRUE(eventually(
+        [&] {
+            TStatus s{};
+            c.server().GetStatus(&s);
+            const bool ready = s.state == stReady;
+            XDR_Free(&s, xdr_TStatus);
+            return ready;
+        },
+        5000));
+    EXPECT_TRUE(server->logContains("CancelOperation SQLExecute 77: cancelling"));
+}
+
+TEST_F(ClientSession, WaitingJobCancelledBeforeItsTurnReportsCancelled) {
+    auto server = serve([](vqarchive::ServerConfig& c) { c.faults.batchDelayMs = 100; });
+    RawClient c(server->port());
+    ASSERT_TRUE(c.initialize().passwordValid);
+    c.sql(1, kFillers);
+    c.download(2, {7});
+    c.cancel(opDownload, 2);
+    ASSERT_TRUE(c.results().waitDownloadDone(2));
+    const auto pieces = c.results().downloads(2);
+    ASSERT_EQ(pieces.size(), 1u);
+    EXPECT_EQ(pieces[0].recId, 0xFFFFFFFFu);
+    EXPECT_EQ(pieces[0].code, deCancelled);
+    ASSERT_TRUE(c.results().waitSelectDone(1));
+    EXPECT_EQ(valuesOf(c.results().selects(1)).size(), 250u);
+}
+
+TEST_F(ClientSession, TooManyWaitingJobsAreRefused) {
+    auto server = serve([](vqarchive::ServerConfig& c) {
+        c.maxQueuedJobs = 1;
+        c.faults.batchDelayMs = 100;
+    });
+    RawClient c(server->port());
+    ASSERT_TRUE(c.initialize().passwordValid);
+    for (uint32_t id = 1; id <= 4; ++id)
+        c.sql(id, "SELECT 1 AS one");
+    for (uint32_t id = 1; id <= 4; ++id)
+        ASSERT_TRUE(c.results().waitSelectDone(id)) << id;
+    int refused = 0;
+    for (uint32_t id = 1; id <= 4; ++id) {
+        const auto last = c.results().selects(id).back();
+        if (last.code == deNotReady) {
+            EXPECT_EQ(last.message, "Too many jobs waiting");
+            ++refused;
+        } else {
+            EXPECT_EQ(last.code, deSuccess);
+        }
+    }
+    EXPECT_GE(refused, 1);
+}
+
+TEST_F(ClientSession, BackConnectionClosedByFaultEndsTheConnection) {
+    auto server = serve([](vqarchive::ServerConfig& c) { c.faults.closeBackAfterCalls = 2; });
+    RawClient c(server->port());
+    ASSERT_TRUE(c.initialize().passwordValid);
+    c.sql(5, kFillers);
+    EXPECT_TRUE(eventually([&] { return c.backClosed(); }));
+    EXPECT_EQ(c.results().selects(5).size(), 2u);
+    EXPECT_TRUE(c.waitClosedByServer());
+    EXPECT_TRUE(server->waitForLog("fault injection"));
+}
+
+TEST_F(ClientSession, SeveralClientsAreServedAtOnce) {
+    auto server = serve([](vqarchive::ServerConfig& c) { c.pieceSize = 1000; });
+    constexpr int kClients = 5;
+    std::atomic<int> good{0};
+    std::vector<std::thread> threads;
+    for (int i = 0; i < kClients; ++i) {
+        threads.emplace_back([&, i] {
+            RawClient c(server->port());
+            if (!c.initialize().passwordValid)
+                return;
+            const uint32_t id = 100 + static_cast<uint32_t>(i);
+            c.sql(id, kFillers);
+            c.download(id, {7, 9});
+            if (!c.results().waitSelectDone(id) || !c.results().waitDownloadDone(id))
+                return;
+            if (valuesOf(c.results().selects(id)).size() == 250 &&
+                c.results().bytesOf(id, 7) == known_.wavA &&
+                c.results().bytesOf(id, 9) == known_.pdf)
+                ++good;
+        });
+    }
+    for (auto& t : threads)
+        t.join();
+    EXPECT_EQ(good.load(), kClients);
+}
+
+TEST_F(ClientSession, StopCancelsJobsAndClosesConnections) {
+    auto server = serve([](vqarchive::ServerConfig& c) { c.faults.batchDelayMs = 300; });
+    RawClient c(server->port());
+    ASSERT_TRUE(c.initialize().passwordValid);
+    RawClient idle(server->port());
+    c.sql(9, kFillers);
+    ASSERT_TRUE(c.results().waitUntil([&] { return !c.results().selects(9).empty(); }, 10000));
+    const auto started = std::chrono::steady_clock::now();
+    server->server().stop();
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+    EXPECT_TRUE(c.waitClosedByServer());
+    EXPECT_TRUE(idle.waitClosedByServer());
+    EXPECT_TRUE(eventually([&] { return c.backClosed(); }, 5000));
+    EXPECT_LT(c.results().selects(9).size(), 8u);
+    EXPECT_TRUE(server->logContains("stopped; 2 connection(s) closed"));
+    EXPECT_EQ(server->server().connectionCount(), 0u);
+}
+
+} // namespace
