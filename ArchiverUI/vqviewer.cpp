@@ -7,6 +7,7 @@
 #include "VQApplication.h"
 
 #include <QSocketNotifier>
+#include <QTimer>
 
 #include <csignal>
 #include <memory>
@@ -83,6 +84,11 @@ int main(int argc, char** argv) {
     CommonData = Data.get();
     MainWindow->AssignImages(CommonData->ActionGlyphs);
     MainWindow->show();
+    // Normally the first query connects. With --connect the viewer connects
+    // as soon as its loop runs (the demo uses it); a failure shows in the
+    // status bar and in the error box like any other.
+    if (QCoreApplication::arguments().contains(QStringLiteral("--connect")))
+        QTimer::singleShot(0, MainWindow.get(), [Controller] { Controller->ConnectionOK(); });
     // 7.
     const int Result = Application.exec();
 
