@@ -98,7 +98,11 @@ void* ORTU_Thread::thread_entry(void* arg) {
     self->gate_.wait();
     if (self->abandoned_)
         return nullptr;
-    apply_priority(self->id_, self->priority_);
+    {
+        // set_priority may run on another thread right now.
+        ORTU_Mutex_Holder hold(self->lock_);
+        apply_priority(self->id_, self->priority_);
+    }
 
     ORTU_Thread_Manager::register_thread(self);
     ORTU_UINT32 code = 0;
