@@ -64,7 +64,7 @@ public:
 #define ORTU_DEBUG_GROUP_CLASS(name) __ORTU_##name##_debug_group
 
 #define ORTU_DECLARE_DEBUG_GROUP(name)                                                             \
-    class ORTU_DEBUG_GROUP_CLASS(name) : public ORTU_Debug_Group {                                \
+    class ORTU_DEBUG_GROUP_CLASS(name) : public ORTU_Debug_Group {                                 \
     public:                                                                                        \
         ORTU_DEBUG_GROUP_CLASS(name)();                                                            \
         static ORTU_DEBUG_GROUP_CLASS(name) * instance();                                          \
