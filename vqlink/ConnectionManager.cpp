@@ -164,8 +164,11 @@ ServerConnection::~ServerConnection() {
     // connection: whoever holds that lock may still be stopping this object.
     manager_->forget_connection(this);
     listener_.reset();
+    // Only this connection's share: a request or a handshake still under
+    // way closes the channel when it lets go of it.
     link_.reset();
-    // Last, so that a wait for no connection also waits for the sockets.
+    // Last, so that a wait for no connection also waits for the listener
+    // and for every channel no caller holds.
     manager_->connection_ended();
 }
 
@@ -197,13 +200,13 @@ void ServerConnection::open(ORTU_UINT32 address, ORTU_UINT16 port) {
     link_ = std::move(link);
 }
 
-void ServerConnection::initialize() {
+void Server_Link::initialize(ORTU_UINT16 back_port) {
     IPC_DA_DBServer::TInitialize argument;
-    argument.clientIp = link_->channel->socket().local_endpoint().addr.addr;
-    argument.clientPort = listener_port();
+    argument.clientIp = channel->socket().local_endpoint().addr.addr;
+    argument.clientPort = back_port;
     ipc_da::Local_Record<IPC_DA_DBServer::TInitializeResult> result(
         IPC_DA_DBServer::xdr_TInitializeResult);
-    link_->proxy->Initialize(result.get(), &argument);
+    proxy->Initialize(result.get(), &argument);
     const char* error = result.get()->error;
     if (error && *error)
         throw ConnectionException(result.get()->passwordValid ? 7 : 8, "%s", error);
@@ -300,22 +303,30 @@ int ConnectionManager::connect(const char* host, ORTU_UINT16 port, const char* p
             Unlock unlock(lock_);
             fresh->open(address, port);
         }
+        // The handshake's own share of the connection: the serving thread
+        // may end and delete its connection while Initialize still waits
+        // for the reply (a server that refuses closes the back connection
+        // first), and the channel must outlive that wait. Nothing of the
+        // connection object itself is touched once the lock is let go.
+        const std::shared_ptr<Server_Link> link = fresh->link();
+        const ORTU_UINT16 back_port = fresh->listener_port();
         // Current before its thread runs: a thread that ended at once could
         // otherwise be deleted before it was ever made current.
         ServerConnection* connection = fresh.release(); // deletes itself from now on
         current_ = connection;
-        current_link_ = connection->link();
+        current_link_ = link;
         connection->start();
         try {
             Unlock unlock(lock_);
-            connection->initialize();
+            link->initialize(back_port);
         } catch (...) {
-            // Gone already if it ended on its own meanwhile; otherwise its
-            // destructor waits for this lock, so it is safe to stop here.
-            if (current_ == connection) {
+            // Still current means still alive: its destructor waits for this
+            // lock. Compared by the link this call holds, whose address no
+            // later connection can take while it is held.
+            if (current_link_ == link) {
+                current_->stop();
                 current_ = nullptr;
                 current_link_.reset();
-                connection->stop();
             }
             throw;
         }

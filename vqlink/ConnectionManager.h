@@ -91,12 +91,18 @@ private:
     std::unique_ptr<QREX_TCP_Client_Connection> connection_;
 };
 
-// What a request uses: the channel and the proxy over it. Shared between
-// the connection and every request under way, so that the back connection
-// ending during a request never frees what the request is using.
+// What a request and the handshake use: the channel and the proxy over it.
+// Shared between the connection and every request under way, Connect's
+// Initialize among them, so that the back connection ending meanwhile only
+// drops the connection's share and never frees what a caller is using.
 struct Server_Link {
     std::unique_ptr<ClientChannel> channel;
     std::unique_ptr<IPC_DA_DBServer::DBServerProxy> proxy; // destroyed first
+
+    // Initialize on the server, naming the back connection's port; a
+    // refusal raises ConnectionException 7 or 8 with the server's text.
+    // Other failures of the call pass through.
+    void initialize(ORTU_UINT16 back_port);
 };
 
 class ConnectionManager;
@@ -112,9 +118,6 @@ public:
     // Channel (ConnectionException 4), proxy (5), listener (6). The
     // manager starts the serving thread once the connection is current.
     void open(ORTU_UINT32 address, ORTU_UINT16 port);
-    // Initialize on the server; a refusal raises ConnectionException 7 or 8
-    // with the server's text. Other failures of the call pass through.
-    void initialize();
 
     const std::shared_ptr<Server_Link>& link() const { return link_; }
     ORTU_UINT16 listener_port() const;

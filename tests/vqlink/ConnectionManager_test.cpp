@@ -108,6 +108,52 @@ TEST_F(Connect_Test, EmptyErrorTextIsSuccessWhateverPasswordValidSays) {
     EXPECT_EQ(Connect("127.0.0.1", refusing.port(), "secret"), VQLINK_REFUSED_INVALID_PASSWORD);
 }
 
+namespace {
+
+// Turns the library's assertion reports into aborts for one test: a report
+// nobody reads is otherwise ignored, and the test would go on past it.
+class Assertions_Abort {
+public:
+    Assertions_Abort() { setenv("ORTU_ASSERT", "abort", 1); }
+    ~Assertions_Abort() { unsetenv("ORTU_ASSERT"); }
+    Assertions_Abort(const Assertions_Abort&) = delete;
+    Assertions_Abort& operator=(const Assertions_Abort&) = delete;
+};
+
+} // namespace
+
+TEST_F(Connect_Test, RefusalAfterTheBackConnectionEndedUsesNothingFreed) {
+    // The server closes the back connection before it replies to a refused
+    // Initialize: the serving thread ends and lets go of its connection
+    // while Connect still reads the reply on that connection's channel.
+    Assertions_Abort abort_on_report;
+    const int rounds = 30;
+    Test_Archive_Server::Settings settings;
+    settings.close_back_on_refusal = true;
+    settings.reply_delay_ms = 10;
+    Test_Archive_Server server(settings);
+    for (int round = 0; round < rounds; ++round) {
+        ASSERT_EQ(Connect("127.0.0.1", server.port(), "guess"), VQLINK_REFUSED_INVALID_PASSWORD)
+            << "round " << round;
+        ASSERT_EQ(status_outcome(), "0 Not connected") << "round " << round;
+    }
+    // Every round really had the serving thread end before the reply.
+    EXPECT_EQ(server.observed().back_closed_before_reply, rounds);
+    // Each refused attempt closed its request connection once done with it.
+    EXPECT_TRUE(server.wait_until([&](const Observed& o) { return o.ended_sessions == rounds; }));
+    EXPECT_EQ(Connect("127.0.0.1", server.port(), "secret"), VQLINK_CONNECTED);
+    EXPECT_EQ(status_outcome(), "ok ready");
+    Disconnect();
+
+    settings.refusal = "Too many clients";
+    Test_Archive_Server busy(settings);
+    for (int round = 0; round < 5; ++round)
+        ASSERT_EQ(Connect("127.0.0.1", busy.port(), "secret"), VQLINK_REFUSED_VALID_PASSWORD)
+            << "round " << round;
+    EXPECT_EQ(busy.observed().back_closed_before_reply, 5);
+    EXPECT_EQ(status_outcome(), "0 Not connected");
+}
+
 TEST_F(Connect_Test, InvalidHashGivesMinusOneAndLeavesNoThread) {
     Test_Archive_Server::Settings settings;
     settings.hash = IPC_DA_DBServer::DBServer_HASH ^ 1;

@@ -60,6 +60,9 @@ void on_select(const IPC_DA_DBClient::TSelectResult* r) {
 } // namespace
 
 TEST(DBClient_impl, ForwardsToTheRegisteredCallbackOnly) {
+    // Counted afresh each time: the test may run repeatedly in one process.
+    select_calls = 0;
+    last_id = 0;
     DBClient_impl servant;
     IPC_DA_DBClient::TSelectResult result;
     std::memset(&result, 0, sizeof(result));

@@ -10,6 +10,7 @@
 #include <poll.h>
 #include <sys/socket.h>
 
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
@@ -107,6 +108,8 @@ public:
         result->passwordValid = valid;
         const char* error = valid ? settings.refusal.c_str() : "Invalid password";
         result->error = qrex_strdup(error); // packed field: no pointer to it
+        if (*error && settings.close_back_on_refusal)
+            close_back_before_reply();
     }
 
     void GetStatus(IPC_DA_DBServer::TStatus* result) override {
@@ -146,6 +149,29 @@ public:
     qrex_int32_t GetServerType() override { return server_->settings_.server_type; }
 
 private:
+    // A half close, so that the library's own close of its end can be seen:
+    // its serving thread closes the accepted socket as it ends.
+    void close_back_before_reply() {
+        Session* s = session_;
+        ::shutdown(s->back->handle(), SHUT_WR);
+        const ORTU_Fd_Waitable readable(s->back->handle(), POLLIN);
+        bool closed_by_library = false;
+        while (!closed_by_library && ortu_wait_for_objects(readable, server_->stop_, false,
+                                                           10000) == ORTU_WAIT_OBJECT_0) {
+            char discard[64];
+            const ssize_t n = ::recv(s->back->handle(), discard, sizeof discard, 0);
+            closed_by_library = n == 0 || (n < 0 && errno != EINTR && errno != EAGAIN);
+        }
+        s->back->close();
+        if (closed_by_library) {
+            std::lock_guard<std::mutex> hold(server_->lock_);
+            ++server_->observed_.back_closed_before_reply;
+        }
+        if (server_->settings_.reply_delay_ms > 0)
+            std::this_thread::sleep_for(
+                std::chrono::milliseconds(server_->settings_.reply_delay_ms));
+    }
+
     template <class T> void run(const Handler<T>& handler, const T* argument) {
         if (handler)
             handler(*argument, session_->back_proxy.get());

@@ -34,6 +34,12 @@ public:
         bool skip_back_connection = false;
         // Close the back connection right after handling an SQLExecute.
         bool close_back_after_sql = false;
+        // As the reference server does: on a refused Initialize, close the
+        // back connection first and reply only once the library has closed
+        // its end too, then after reply_delay_ms more. The library's serving
+        // thread thus ends while its Connect still waits for the reply.
+        bool close_back_on_refusal = false;
+        int reply_delay_ms = 0;
         IPC_DA_DBServer::State state = IPC_DA_DBServer::stReady;
         std::string status_message = "ready";
         qrex_int32_t server_type = 2;
@@ -66,6 +72,9 @@ public:
         int status_requests = 0;
         std::vector<std::string> statements;
         std::vector<IPC_DA_DBServer::TCancelOperation> cancels;
+        // Refusals whose back connection the library had closed on its
+        // side before the reply went out.
+        int back_closed_before_reply = 0;
         int sessions = 0;       // request connections accepted
         int ended_sessions = 0; // request connections that ended
     };
