@@ -4,6 +4,7 @@
 #include "CommonData.h"
 #include "DataCache.h"
 #include "Main.h"
+#include "UserList.h"
 #include "VQApplication.h"
 
 #include <QSocketNotifier>
@@ -71,7 +72,9 @@ int main(int argc, char** argv) {
     //    it is freed last, at program exit, which stops the library.
     TDBInterface::GetInstance();
     // 2. Nothing to initialise for the shell functions on this platform.
-    // 3. The query builder's shared user list arrives with the query builder.
+    // 3. The query builder's shared user list, kept between dialogs.
+    auto Users = std::make_unique<TUserList>();
+    UserList = Users.get();
     // 4. The controller reads host and port and shows "Not connected"; it
     //    opens no connection. It lives until the program ends.
     auto* Controller = new TDBConnection;
@@ -98,6 +101,8 @@ int main(int argc, char** argv) {
     StopSignals.reset();
     MainWindow.reset();
     Data.reset();
+    UserList = nullptr;
+    Users.reset();
     Controller->Shutdown();
     return Result;
 }
