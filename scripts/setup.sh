@@ -15,7 +15,7 @@ PACKAGES=(
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good
   xvfb xauth x11-utils imagemagick
   # reference archive server
-  libsqlite3-dev sqlite3 mariadb-server mariadb-client libmariadb-dev
+  libsqlite3-dev sqlite3 mariadb-server mariadb-client libmariadb-dev libmp3lame-dev
 )
 
 missing=()

@@ -3,6 +3,7 @@
 #include "ArchiveStore.h"
 #include "ArchiveWriter.h"
 #include "DemoContent.h"
+#include "Mp3Writer.h"
 #include "PdfWriter.h"
 #include "Prng.h"
 #include "WavWriter.h"
@@ -383,8 +384,12 @@ private:
                 seconds);
             f.duration = static_cast<int32_t>(
                 std::lround(static_cast<double>(samples.size()) / kWavSampleRate));
-            bytes = wavFile(samples);
-            ext = "wav";
+            // Archives hold compressed recordings next to plain ones. Chosen
+            // by index, not drawn, so the WAV files stay as they were and
+            // even the smallest pool (two files) has one of each.
+            const bool mp3 = index % 3 == 1;
+            bytes = mp3 ? mp3File(samples) : wavFile(samples);
+            ext = mp3 ? "mp3" : "wav";
         }
         f.filename = hex64(contentHash(bytes)) + "." + ext;
         f.size = static_cast<int64_t>(bytes.size());

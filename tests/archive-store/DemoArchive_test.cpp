@@ -1,5 +1,6 @@
 // The demo archive generator: reproducible for a seed, the requested size,
-// every kind of record, valid audio and fax files, bounded disk use.
+// every kind of record, valid audio (WAV and MP3) and fax files, bounded
+// disk use.
 #include "DemoArchive.h"
 
 #include "Prng.h"
@@ -134,24 +135,58 @@ TEST_F(DemoArchive, CallsCarryGlobalCallIdsAndAttachedData) {
               "0");
 }
 
-TEST_F(DemoArchive, RecordingsAreValidWavFilesNamedByTheirContent) {
-    const auto rows = query(*store_, "SELECT DISTINCT filename, Duration, Data_Size FROM media "
-                                     "WHERE Media_Type IN ('callrec', 'vm')");
+TEST_F(DemoArchive, RecordingsAreValidWavOrMp3FilesNamedByTheirContent) {
+    const auto rows = query(*store_, "SELECT DISTINCT filename, Duration, Data_Size, Media_Type "
+                                     "FROM media WHERE Media_Type IN ('callrec', 'vm')");
     ASSERT_FALSE(rows.empty());
+    std::map<std::string, std::set<std::string>> extensionsByType;
     for (const auto& r : rows) {
+        SCOPED_TRACE(r[0]);
         const auto bytes = vqtest::readFile(dir_.path() / "data" / r[0].substr(0, 2) / r[0]);
-        const auto wav = vqtest::parseWav(bytes);
-        ASSERT_EQ(wav.error, "") << r[0];
-        EXPECT_EQ(wav.format, 1);
-        EXPECT_EQ(wav.channels, 1);
-        EXPECT_EQ(wav.bitsPerSample, 16);
-        EXPECT_EQ(wav.sampleRate, 8000u);
-        EXPECT_GE(wav.seconds(), 1.0);
-        EXPECT_LE(wav.seconds(), 12.5);
-        EXPECT_NEAR(wav.seconds(), std::stod(r[1]), 1.0);
+        // The viewer picks the player by the last three letters of the name.
+        const std::string ext = r[0].substr(r[0].size() - 3);
+        extensionsByType[r[3]].insert(ext);
+        double seconds = 0;
+        if (ext == "wav") {
+            const auto wav = vqtest::parseWav(bytes);
+            ASSERT_EQ(wav.error, "");
+            EXPECT_EQ(wav.format, 1);
+            EXPECT_EQ(wav.channels, 1);
+            EXPECT_EQ(wav.bitsPerSample, 16);
+            EXPECT_EQ(wav.sampleRate, 8000u);
+            seconds = wav.seconds();
+        } else {
+            ASSERT_EQ(ext, "mp3");
+            const auto mp3 = vqtest::parseMp3(bytes);
+            ASSERT_EQ(mp3.error, "");
+            EXPECT_EQ(mp3.sampleRate, 8000u);
+            EXPECT_TRUE(mp3.mono);
+            seconds = mp3.seconds();
+        }
+        EXPECT_GE(seconds, 1.0);
+        EXPECT_LE(seconds, 12.5);
+        EXPECT_NEAR(seconds, std::stod(r[1]), 1.0);
         EXPECT_EQ(std::to_string(bytes.size()), r[2]);
-        EXPECT_EQ(vqarchive::hex64(vqarchive::contentHash(bytes)) + ".wav", r[0]);
+        EXPECT_EQ(vqarchive::hex64(vqarchive::contentHash(bytes)) + "." + ext, r[0]);
     }
+    const std::set<std::string> both = {"mp3", "wav"};
+    EXPECT_EQ(extensionsByType["callrec"], both);
+    EXPECT_EQ(extensionsByType["vm"], both);
+}
+
+TEST_F(DemoArchive, AboutAThirdOfTheRecordingsAreMp3) {
+    const auto count = [&](const char* like) {
+        return std::stoul(scalar(*store_, std::string("SELECT COUNT(*) FROM media WHERE "
+                                                      "Media_Type IN ('callrec', 'vm') AND "
+                                                      "filename LIKE '") +
+                                              like + "'"));
+    };
+    const unsigned long mp3 = count("%.mp3"), wav = count("%.wav");
+    EXPECT_EQ(mp3 + wav,
+              std::stoul(scalar(*store_, "SELECT COUNT(*) FROM media WHERE Media_Type IN "
+                                         "('callrec', 'vm')")));
+    EXPECT_GT(mp3, (mp3 + wav) / 6);
+    EXPECT_LT(mp3, (mp3 + wav) * 2 / 3);
 }
 
 TEST_F(DemoArchive, FaxesAreValidMultiPagePdfFiles) {

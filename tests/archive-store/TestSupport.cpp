@@ -237,6 +237,79 @@ WavInfo parseWav(const std::vector<uint8_t>& b) {
     return w;
 }
 
+double Mp3Info::seconds() const {
+    if (sampleRate == 0)
+        return 0;
+    return static_cast<double>(frames) * samplesPerFrame / sampleRate;
+}
+
+Mp3Info parseMp3(const std::vector<uint8_t>& b) {
+    Mp3Info m;
+    // Bit rates of layer III by index; index 0 (free format) and 15 are not
+    // valid for a file of fixed frames.
+    static const uint32_t kbpsV1[16] = {0,   32,  40,  48,  56,  64,  80,  96,
+                                        112, 128, 160, 192, 224, 256, 320, 0};
+    static const uint32_t kbpsV2[16] = {0,  8,  16, 24,  32,  40,  48,  56,
+                                        64, 80, 96, 112, 128, 144, 160, 0};
+    static const uint32_t ratesV1[3] = {44100, 48000, 32000};
+    size_t at = 0;
+    while (at < b.size()) {
+        const std::string where =
+            "frame " + std::to_string(m.frames) + " at byte " + std::to_string(at) + ": ";
+        if (b.size() - at < 4) {
+            m.error = where + "truncated header";
+            return m;
+        }
+        if (b[at] != 0xFF || (b[at + 1] & 0xE0) != 0xE0) {
+            m.error = where + "no frame sync";
+            return m;
+        }
+        const int versionBits = (b[at + 1] >> 3) & 3;
+        const int layerBits = (b[at + 1] >> 1) & 3;
+        const int bitrateIndex = b[at + 2] >> 4;
+        const int rateIndex = (b[at + 2] >> 2) & 3;
+        const int padding = (b[at + 2] >> 1) & 1;
+        const bool mono = (b[at + 3] >> 6) == 3;
+        if (versionBits == 1 || rateIndex == 3) {
+            m.error = where + "reserved version or sample rate";
+            return m;
+        }
+        if (layerBits != 1) {
+            m.error = where + "not layer III";
+            return m;
+        }
+        const bool v1 = versionBits == 3;
+        const double version = v1 ? 1 : versionBits == 2 ? 2 : 2.5;
+        const uint32_t rate = ratesV1[rateIndex] / (v1 ? 1 : versionBits == 2 ? 2 : 4);
+        const uint32_t kbps = (v1 ? kbpsV1 : kbpsV2)[bitrateIndex];
+        if (kbps == 0) {
+            m.error = where + "free or bad bit rate";
+            return m;
+        }
+        if (m.frames == 0) {
+            m.layer = 3;
+            m.mpegVersion = version;
+            m.sampleRate = rate;
+            m.kbps = kbps;
+            m.mono = mono;
+            m.samplesPerFrame = v1 ? 1152 : 576;
+        } else if (version != m.mpegVersion || rate != m.sampleRate || mono != m.mono) {
+            m.error = where + "version, rate or mode changes";
+            return m;
+        }
+        const size_t length = (v1 ? 144000 : 72000) * kbps / rate + padding;
+        if (length > b.size() - at) {
+            m.error = where + "runs past the end";
+            return m;
+        }
+        at += length;
+        ++m.frames;
+    }
+    if (m.frames == 0)
+        m.error = "no frames";
+    return m;
+}
+
 PdfInfo parsePdf(const std::vector<uint8_t>& bytes) {
     PdfInfo p;
     const std::string s(bytes.begin(), bytes.end());

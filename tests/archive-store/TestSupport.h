@@ -1,5 +1,5 @@
 // Helpers of the storage tests: throw-away folders, small demo archives,
-// throw-away MariaDB databases, and readers that check WAV and PDF files.
+// throw-away MariaDB databases, and readers that check WAV, MP3 and PDF files.
 #pragma once
 
 #include "ArchiveStore.h"
@@ -91,6 +91,21 @@ struct WavInfo {
     double seconds() const;
 };
 WavInfo parseWav(const std::vector<uint8_t>& bytes);
+
+// Parsed facts of an MP3 file: a gapless run of MPEG audio layer III frames
+// from the first byte to the last, with no tags, all of one rate and mode.
+struct Mp3Info {
+    std::string error; // empty when valid
+    size_t frames = 0;
+    int layer = 0;          // 3 for layer III
+    double mpegVersion = 0; // 1, 2 or 2.5
+    uint32_t sampleRate = 0;
+    uint32_t kbps = 0; // of the first frame
+    bool mono = false;
+    uint32_t samplesPerFrame = 0;
+    double seconds() const;
+};
+Mp3Info parseMp3(const std::vector<uint8_t>& bytes);
 
 // Parsed facts of a PDF file: checks the header, the cross-reference table
 // (every offset must point at its object), stream lengths and the page tree.
