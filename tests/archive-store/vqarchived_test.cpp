@@ -17,6 +17,7 @@
 #include <poll.h>
 #include <regex>
 #include <sstream>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <thread>
@@ -118,7 +119,9 @@ public:
         if (pid_ < 0)
             throw std::runtime_error("fork failed");
         if (pid_ == 0) {
-            // Only async-signal-safe calls until exec.
+            // Only async-signal-safe calls until exec. A test that crashes
+            // must not leave its server running.
+            ::prctl(PR_SET_PDEATHSIG, SIGKILL);
             ::dup2(writeEnd.get(), STDOUT_FILENO);
             ::dup2(log.get(), STDERR_FILENO);
             ::execv(cargv[0], cargv.data());

@@ -7,7 +7,9 @@
 #include <QTemporaryDir>
 
 #include <arpa/inet.h>
+#include <csignal>
 #include <netinet/in.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -53,6 +55,8 @@ public:
 
 private:
     TStart Serve() {
+        // A test that crashes must not leave its server running.
+        FServer.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
         FServer.start(QStringLiteral(VQARCHIVED_BINARY),
                       {QStringLiteral("--port"), QString::number(FPort), QStringLiteral("--listen"),
                        QStringLiteral("127.0.0.1"), QStringLiteral("--password"), FPassword,
