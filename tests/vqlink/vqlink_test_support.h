@@ -1,11 +1,12 @@
-// Shared helpers of the vqlink tests: wire bytes, an in-memory socket
-// adapter, and the runtime of the test program itself.
+// Shared helpers of the vqlink tests: the wire helpers of the QREX tests,
+// record encoding and decoding, and the runtime of the test program itself.
 #pragma once
 
 #include "ORTU_Object_Manager.h"
 #include "QREX_Errors.h"
 #include "QREX_Stream.h"
 #include "QREX_TCP_Stream.h"
+#include "qrex_wire_support.h"
 
 #include <gtest/gtest.h>
 
@@ -16,25 +17,11 @@
 
 namespace vqlink_test {
 
-typedef std::vector<unsigned char> Bytes;
-
-inline Bytes words(std::initializer_list<qrex_uint32_t> values) {
-    Bytes b;
-    for (qrex_uint32_t v : values) {
-        b.push_back(static_cast<unsigned char>(v >> 24));
-        b.push_back(static_cast<unsigned char>(v >> 16));
-        b.push_back(static_cast<unsigned char>(v >> 8));
-        b.push_back(static_cast<unsigned char>(v));
-    }
-    return b;
-}
-
-inline Bytes cat(std::initializer_list<Bytes> parts) {
-    Bytes b;
-    for (const Bytes& p : parts)
-        b.insert(b.end(), p.begin(), p.end());
-    return b;
-}
+using qrex_test::Bytes;
+using qrex_test::cat;
+using qrex_test::Memory_Adapter;
+using qrex_test::record;
+using qrex_test::words;
 
 // Characters padded with zero bytes to a whole number of words.
 inline Bytes padded(const char* s) {
@@ -43,45 +30,6 @@ inline Bytes padded(const char* s) {
         b.push_back(0);
     return b;
 }
-
-inline Bytes record(const Bytes& payload) {
-    const qrex_uint32_t size = static_cast<qrex_uint32_t>(payload.size());
-    return cat({words({size | RM_LAST_FRAGMENT}), payload});
-}
-
-// Reads from one byte vector, writes into another; the end of the input is
-// a closed connection.
-class Memory_Adapter : public QREX_Socket_Adapter {
-public:
-    explicit Memory_Adapter(Bytes in = {}) : input(std::move(in)) {}
-
-    size_t read(void* buffer, size_t n) override {
-        if (pos_ >= input.size())
-            throw_comm_error("Memory_Adapter::read", -10057);
-        const size_t k = std::min(n, input.size() - pos_);
-        std::memcpy(buffer, input.data() + pos_, k);
-        pos_ += k;
-        return k;
-    }
-    void read_exact(void* buffer, size_t n) override {
-        unsigned char* p = static_cast<unsigned char*>(buffer);
-        while (n) {
-            const size_t k = read(p, n);
-            p += k;
-            n -= k;
-        }
-    }
-    void write(const void* buffer, size_t n) override {
-        const unsigned char* p = static_cast<const unsigned char*>(buffer);
-        output.insert(output.end(), p, p + n);
-    }
-
-    Bytes input;
-    Bytes output;
-
-private:
-    size_t pos_ = 0;
-};
 
 // Fields of packed records may be misaligned: assertions take them by
 // value, since a reference to such a field is not allowed.
