@@ -590,34 +590,29 @@ void ORTU_String::trim() {
     data_->length_ = static_cast<ORTU_UINT32>(last - first);
 }
 
-void ORTU_String::to_lower() {
+// Only A-Z and a-z change; a text without such letters keeps its shared
+// descriptor.
+void ORTU_String::shift_letters(char first, char last, int delta) {
     size_t length = data_->length_;
     size_t i = 0;
-    while (i < length && !(data_->text_[i] >= 'A' && data_->text_[i] <= 'Z'))
+    while (i < length && !(data_->text_[i] >= first && data_->text_[i] <= last))
         ++i;
     if (i == length)
         return;
     make_own(0);
     for (; i < length; ++i) {
         char& c = data_->text_[i];
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c + 32);
+        if (c >= first && c <= last)
+            c = static_cast<char>(c + delta);
     }
 }
 
+void ORTU_String::to_lower() {
+    shift_letters('A', 'Z', 32);
+}
+
 void ORTU_String::to_upper() {
-    size_t length = data_->length_;
-    size_t i = 0;
-    while (i < length && !(data_->text_[i] >= 'a' && data_->text_[i] <= 'z'))
-        ++i;
-    if (i == length)
-        return;
-    make_own(0);
-    for (; i < length; ++i) {
-        char& c = data_->text_[i];
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - 32);
-    }
+    shift_letters('a', 'z', -32);
 }
 
 void ORTU_String::ansi_to_oem() {

@@ -155,6 +155,7 @@ private:
     static void drop_ref(ORTU_String_Data* desc);
     // Before any change: unshared and with room for at least wished characters.
     void make_own(size_t wished);
+    void shift_letters(char first, char last, int delta);
 
     ORTU_String_Data* data_;
 };
