@@ -3,6 +3,8 @@
 #include "ORTU_Object_Manager.h"
 #include "ORTU_Thread_Win32.h"
 
+#include "ortu_test_support.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -14,25 +16,13 @@
 
 namespace {
 
-std::atomic<int> assertion_reports{0};
+using ortu_test::assertion_reports;
+using ortu_test::count_assertion;
 
-ORTU_Prompt_Result count_assertion(const char*, const char*) {
-    ++assertion_reports;
-    return pr_ignore;
-}
-
-std::mutex output_lock;
-std::string output;
-
-void capture_output(const char* text) {
-    std::lock_guard<std::mutex> hold(output_lock);
-    output += text;
-}
-
-std::string captured() {
-    std::lock_guard<std::mutex> hold(output_lock);
-    return output;
-}
+using ortu_test::capture_output;
+using ortu_test::captured;
+using ortu_test::output;
+using ortu_test::output_lock;
 
 std::vector<int> calls;
 void exit_1() {

@@ -1,6 +1,8 @@
 #include "ORTU_OS.h"
 #include "ORTU_Sync.h"
 
+#include "ortu_test_support.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -14,12 +16,8 @@
 
 namespace {
 
-std::atomic<int> assertion_reports{0};
-
-ORTU_Prompt_Result count_assertion(const char*, const char*) {
-    ++assertion_reports;
-    return pr_ignore;
-}
+using ortu_test::assertion_reports;
+using ortu_test::count_assertion;
 
 class SyncTest : public ::testing::Test {
 protected:

@@ -4,6 +4,8 @@
 #include "ORTU_TSS.h"
 #include "ORTU_Thread_Win32.h"
 
+#include "ortu_test_support.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -15,12 +17,8 @@
 
 namespace {
 
-std::atomic<int> assertion_reports{0};
-
-ORTU_Prompt_Result count_assertion(const char*, const char*) {
-    ++assertion_reports;
-    return pr_ignore;
-}
+using ortu_test::assertion_reports;
+using ortu_test::count_assertion;
 
 std::mutex output_lock;
 std::string output;
