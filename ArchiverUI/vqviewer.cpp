@@ -6,6 +6,7 @@
 #include "Main.h"
 #include "UserList.h"
 #include "VQApplication.h"
+#include "ViewerWindows.h"
 
 #include <QSocketNotifier>
 #include <QTimer>
@@ -81,7 +82,10 @@ int main(int argc, char** argv) {
     // 5.
     TVQApplication::SetTitle(QStringLiteral("VQarchive Viewer"));
     Application.setWindowIcon(TCommonData::ApplicationIcon());
-    // 6. The main window, then the data module whose images it shows.
+    // 6. The main window, then the data module whose images it shows. The
+    //    window areas are wired together first, so that the frame's actions
+    //    reach the query builder, the search and the result windows.
+    InstallViewerWindows();
     auto MainWindow = std::make_unique<TfrmMain>();
     auto Data = std::make_unique<TCommonData>();
     CommonData = Data.get();

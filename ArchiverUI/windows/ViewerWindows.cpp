@@ -1,0 +1,8 @@
+#include "ViewerWindows.h"
+
+#include "Main.h"
+#include "QueryBuilder.h"
+
+void InstallViewerWindows() {
+    TfrmMain::RunQueryBuilder = [] { RunQueryBuilder(); };
+}
