@@ -12,8 +12,8 @@
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPen>
 #include <QStyle>
-#include <QStyleOptionFocusRect>
 
 #include <algorithm>
 #include <exception>
@@ -272,13 +272,13 @@ void TQueryLineDelegate::paint(QPainter* Painter, const QStyleOptionViewItem& Op
                           Run.Text);
     }
     if ((Option.state & QStyle::State_HasFocus) != 0) {
-        QStyleOptionFocusRect Focus;
-        Focus.initFrom(Option.widget);
-        Focus.rect = Option.rect;
-        Focus.state |= QStyle::State_KeyboardFocusChange;
-        Focus.backgroundColor = Qt::white;
-        const QStyle* Style = Option.widget != nullptr ? Option.widget->style() : qApp->style();
-        Style->drawPrimitive(QStyle::PE_FrameFocusRect, &Focus, Painter, Option.widget);
+        // A dotted outline, as list boxes draw their focus: a style's own
+        // focus panel would tint the runs' colours.
+        QPen Dots(Qt::black);
+        Dots.setStyle(Qt::DotLine);
+        Painter->setPen(Dots);
+        Painter->setBrush(Qt::NoBrush);
+        Painter->drawRect(Option.rect.adjusted(0, 0, -1, -1));
     }
     Painter->restore();
 }
