@@ -144,11 +144,16 @@ bool TdlgCADSearch::event(QEvent* Event) {
     const auto* Message = static_cast<const TDBMessage*>(Event);
     switch (Message->Msg()) {
     case WM_DB_SELECTRESULT: {
-        if (FCache == nullptr || Message->Cache() != FCache)
-            return true;
         const auto* Result = Message->Record<IPC_DA_DBClient::TSelectResult>();
         if (Result == nullptr)
             return true;
+        if (FCache == nullptr || Message->Cache() != FCache) {
+            // A copy of the job that the controller started again after a
+            // reconnect, once the wait was over: it is let go at its end.
+            if (Result->error.error != deSuccess || !Result->hasMore)
+                PostDBMessage(TWindowHandle(this), WM_DB_JOBDONE, 0, Message->LParam);
+            return true;
+        }
         if (Result->error.error != deSuccess) {
             // The list the wait ends with is empty, and says why.
             cbFieldName->clear();
@@ -175,8 +180,11 @@ bool TdlgCADSearch::event(QEvent* Event) {
         return true;
     }
     case WM_DB_JOBDONE: {
-        if (FCache == nullptr || Message->Cache() != FCache)
+        if (FCache == nullptr || Message->Cache() != FCache) {
+            if (DBConnection != nullptr && Message->Cache() != nullptr)
+                DBConnection->FreeCache(Message->Cache());
             return true;
+        }
         TVQArcCache* Job = FCache;
         FCache = nullptr;
         FBusy = false;

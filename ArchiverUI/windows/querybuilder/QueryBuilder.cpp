@@ -97,6 +97,9 @@ TdlgQueryBuilder::TdlgQueryBuilder(QWidget* Owner) : TUTCDialog(Owner) {
 }
 
 TdlgQueryBuilder::~TdlgQueryBuilder() {
+    // No idle update of a dialog on its way out.
+    if (QAbstractEventDispatcher* Dispatcher = QAbstractEventDispatcher::instance())
+        disconnect(Dispatcher, nullptr, this, nullptr);
     if (ActiveQueryBuilder == this)
         ActiveQueryBuilder = nullptr;
     // A user list that is still arriving is dropped (and emptied, so that
@@ -659,9 +662,17 @@ bool TdlgQueryBuilder::event(QEvent* Event) {
 
 void TdlgQueryBuilder::UserListResult(const TDBMessage& Message) {
     TVQArcCache* Job = Message.Cache();
+    const auto* Result = Message.Record<IPC_DA_DBClient::TSelectResult>();
+    if (Result == nullptr)
+        return;
     if (Job != FCache) {
-        if (FCache != nullptr)
+        if (FCache != nullptr) {
+            // Not the list being loaded: let the controller free it at its
+            // end, so that it does not keep the server busy.
+            if (Result->error.error != deSuccess || !Result->hasMore)
+                PostDBMessage(TWindowHandle(this), WM_DB_JOBDONE, 0, Message.LParam);
             return;
+        }
         // A job of this dialog that the controller started again after a
         // reconnect: the list comes anew from it.
         FCache = Job;
@@ -672,9 +683,6 @@ void TdlgQueryBuilder::UserListResult(const TDBMessage& Message) {
             UserList->Clear();
         ShowUsers();
     }
-    const auto* Result = Message.Record<IPC_DA_DBClient::TSelectResult>();
-    if (Result == nullptr)
-        return;
     if (Result->error.error != deSuccess) {
         FUserListError = Result->error.msg != nullptr && *Result->error.msg != '\0'
                              ? QString::fromUtf8(Result->error.msg)

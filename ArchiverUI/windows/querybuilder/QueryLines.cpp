@@ -23,6 +23,7 @@ namespace {
 // A file may give any indentation; beyond this many blanks a line shows
 // nothing more of use.
 constexpr quint32 MaxIndent = 255;
+constexpr int LineMargin = 2;
 
 const QColor SelectedBackground(192, 192, 192);
 const QColor ErrorCaptionColour(128, 128, 128);
@@ -110,7 +111,8 @@ TLineLayout LayOutLine(const TVQQuery& Query, int Row, const QRect& LineRect, co
     Layout.InError = InKinds(KindsDrawnInError, Kind) && Condition->HasError();
     const QFont Regular = Plain(Base);
     const QColor Black(Qt::black);
-    int X = LineRect.left();
+    // Clear of the focus outline.
+    int X = LineRect.left() + LineMargin;
     auto Add = [&](TLineRun::TPart Part, const QString& Text, const QFont& Font,
                    const QColor& Colour, bool Highlight) {
         TLineRun Run;
