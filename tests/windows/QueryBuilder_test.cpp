@@ -6,6 +6,9 @@
 #include "BuilderTestSupport.h"
 #include "LiveArchive.h"
 
+#include "Main.h"
+#include "ViewerWindows.h"
+
 #include "CADSearchDlg.h"
 #include "DialogSupport.h"
 #include "ModalDriver.h"
@@ -499,6 +502,29 @@ TEST_F(QueryBuilderTest, AfterAReconnectTheListComesFromTheRestartedJob) {
     EXPECT_EQ(UserList->Count(), TestArchiveListCount(0));
     EXPECT_EQ(Builder->lvUsers->UsersModel()->rowCount(), TestArchiveListCount(0));
     EXPECT_TRUE(Errors.isEmpty()) << qPrintable(Errors.join('\n'));
+}
+
+TEST_F(QueryBuilderTest, TheMainWindowsCommandOpensTheDialogTitledAfterTheOpenWindows) {
+    InstallViewerWindows();
+    TfrmMain Main;
+    Main.show();
+    auto* Child = new QWidget;
+    Child->setWindowTitle(QStringLiteral("query 1"));
+    Main.AddChild(Child);
+    QString Title;
+    QWidget* Parent = nullptr;
+    WhenModal([&](QWidget* Top) {
+        auto* Builder = qobject_cast<TdlgQueryBuilder*>(Top);
+        ASSERT_NE(Builder, nullptr);
+        Title = Builder->Edit3->text();
+        Parent = Builder->parentWidget();
+        QTest::keyClick(Builder, Qt::Key_Escape);
+    });
+    Main.ActionList1Update();
+    ASSERT_TRUE(Main.aNewQuery->isEnabled());
+    Main.aNewQuery->trigger();
+    EXPECT_EQ(Title, QStringLiteral("Query 2"));
+    EXPECT_EQ(Parent, &Main);
 }
 
 TEST_F(QueryBuilderTest, WithoutAServerNoDialogOpensAndTheFailureIsRaised) {
