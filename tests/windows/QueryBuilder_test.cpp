@@ -50,7 +50,8 @@ protected:
         if (Message->Msg() == WM_DB_SELECTRESULT) {
             const auto* Result = Message->Record<IPC_DA_DBClient::TSelectResult>();
             if (Result->error.error != deSuccess)
-                Error = QString::fromUtf8(Result->error.msg ? Result->error.msg : "error");
+                Error = QStringLiteral("error %1: ").arg(int(Result->error.error)) +
+                        QString::fromUtf8(ErrorMessage(Result->error));
             for (quint32 I = 0; I < Result->rows.rows_len; ++I)
                 Ids.insert(ColumnBytes(Result->rows.rows_val[I], 0).toUInt());
             if (!Result->hasMore || !Error.isEmpty())

@@ -158,8 +158,7 @@ bool TdlgCADSearch::event(QEvent* Event) {
             // The list the wait ends with is empty, and says why.
             cbFieldName->clear();
             cbFieldName->setPlaceholderText(QStringLiteral("(no field names)"));
-            if (Result->error.msg != nullptr)
-                cbFieldName->setToolTip(QString::fromLocal8Bit(Result->error.msg));
+            cbFieldName->setToolTip(QString::fromLocal8Bit(ErrorMessage(Result->error)));
             PostDBMessage(TWindowHandle(this), WM_DB_JOBDONE, 0, Message->LParam);
             return true;
         }

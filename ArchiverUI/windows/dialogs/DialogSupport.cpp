@@ -41,6 +41,11 @@ QByteArray ColumnBytes(const IPC_DA_DBClient::TSelectRow& Row, int Column) {
     return Value == nullptr ? QByteArray() : QByteArray(Value);
 }
 
+QByteArray ErrorMessage(const TDAError& Error) {
+    const char* Text = Error.msg;
+    return Text == nullptr ? QByteArray() : QByteArray(Text);
+}
+
 QString LongTimeDisplayFormat() {
     const QString Format = QLocale().timeFormat(QLocale::LongFormat);
     QString Result;

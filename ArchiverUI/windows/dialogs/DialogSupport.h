@@ -29,6 +29,10 @@ QLabel* BuddyLabel(const QString& Caption, QWidget* Buddy, QWidget* Parent);
 // missing column or an SQL NULL.
 QByteArray ColumnBytes(const IPC_DA_DBClient::TSelectRow& Row, int Column);
 
+// The message of a result's error record; the record is packed, so the
+// text is reached through a copy of its pointer.
+QByteArray ErrorMessage(const TDAError& Error);
+
 // The user's long time format without its time zone part, as the
 // conditions show times of day.
 QString LongTimeDisplayFormat();

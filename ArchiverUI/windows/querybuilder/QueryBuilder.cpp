@@ -684,9 +684,9 @@ void TdlgQueryBuilder::UserListResult(const TDBMessage& Message) {
         ShowUsers();
     }
     if (Result->error.error != deSuccess) {
-        FUserListError = Result->error.msg != nullptr && *Result->error.msg != '\0'
-                             ? QString::fromUtf8(Result->error.msg)
-                             : QString::fromLatin1(SUserListFailed);
+        FUserListError = QString::fromUtf8(ErrorMessage(Result->error));
+        if (FUserListError.isEmpty())
+            FUserListError = QString::fromLatin1(SUserListFailed);
         PostDBMessage(TWindowHandle(this), WM_DB_JOBDONE, 0, Message.LParam);
         return;
     }
