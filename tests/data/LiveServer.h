@@ -29,9 +29,19 @@ public:
             FError = NotBuiltText();
             return TStart::NotBuilt;
         }
-        FArchive = DemoArchive(FError);
-        if (FArchive.isEmpty())
+        const QString Archive = DemoArchive(FError);
+        if (Archive.isEmpty())
             return TStart::Failed;
+        return Start(Password, Archive);
+    }
+
+    // The same on an archive the test made itself.
+    TStart Start(const QString& Password, const QString& Archive) {
+        if (NotBuilt()) {
+            FError = NotBuiltText();
+            return TStart::NotBuilt;
+        }
+        FArchive = Archive;
         FPort = FreePort();
         FPassword = Password;
         return Serve();
