@@ -1,0 +1,387 @@
+#include "ViewItem.h"
+
+#include "VQDateTime.h"
+
+#include <QDateTime>
+#include <QStringList>
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+namespace {
+
+// Images of the media types in the shared MediaImages list.
+constexpr int MediaImages[8] = {2, 5, 3, 4, 5, 5, 5, 5};
+
+const char* const RoleTexts[4] = {"", "as caller", "as recipient", "as supervisor"};
+
+// Columns of a select result row, in the order the query selects them.
+enum TColumn {
+    colMediaID = 0,
+    colMediaType = 1,
+    colCallID = 2,
+    colTimestamp = 3,
+    colDisplayName = 4,
+    colUserID = 5,
+    colGroupID = 6,
+    colExternalAddress = 7,
+    colRole = 8,
+    colFileExtension = 9,
+    ColumnCount = 10,
+};
+
+// A decimal number of the archive; Ok is false for anything else.
+qint64 ParseDecimal(const char* Text, bool& Ok) {
+    Ok = false;
+    if (Text == nullptr)
+        return 0;
+    const qsizetype Length = qsizetype(std::strlen(Text));
+    return QByteArray::fromRawData(Text, Length).trimmed().toLongLong(&Ok);
+}
+
+// The canonical decimal text of Digits, or false: keys name ids without
+// leading zeros or signs, so "U007" is not the key of user 7.
+bool ParseKeyNumber(QStringView Digits, qint64& Value) {
+    if (Digits.isEmpty() || Digits.size() > 19)
+        return false;
+    for (QChar C : Digits)
+        if (C < QLatin1Char('0') || C > QLatin1Char('9'))
+            return false;
+    bool Ok = false;
+    Value = Digits.toLongLong(&Ok);
+    return Ok && QString::number(Value) == Digits;
+}
+
+} // namespace
+
+TMediaType MediaTypeOf(const QString& Text) {
+    for (int I = 0; I < int(MediaTypeStrings.size()); ++I)
+        if (Text == QLatin1String(MediaTypeStrings[size_t(I)]))
+            return TMediaType(I);
+    return mtUnknown;
+}
+
+int MediaImageOf(int MediaType) {
+    return MediaType >= 0 && MediaType < 8 ? MediaImages[MediaType] : MediaImages[mtUnknown];
+}
+
+int MediaTypeOfKind(int Kind) {
+    switch (Kind) {
+    case ckIM:
+        return mtIM;
+    case ckRVM:
+        return mtCallRec;
+    case ckVM:
+        return mtVM;
+    case ckFaxes:
+        return mtFax;
+    default:
+        return -1;
+    }
+}
+
+TUserKind TViewItem::Kind() const {
+    if (FUserID > 0 && FGroupID == 0)
+        return ukUser;
+    if (FUserID == 0 && FGroupID > 0)
+        return ukGroup;
+    if (FUserID > 0 && FGroupID > 0)
+        return ukUserGroup;
+    if (FUserID == 0 && FGroupID == 0)
+        return ukExternalAddress;
+    return ukError;
+}
+
+bool ParticipantMatches(const QString& Key, const QString& Filter) {
+    if (Key == Filter)
+        return true;
+    // A group's view also lists the group's agents (U5G7 in the view of
+    // G7). An external name that happens to contain "G7" is no agent.
+    if (Filter.contains(QLatin1Char('G')) && !Filter.contains(QLatin1Char('U')) &&
+        Key.startsWith(QLatin1Char('U'))) {
+        const qsizetype G = Key.indexOf(QLatin1Char('G'));
+        return G >= 0 && QStringView(Key).mid(G) == Filter;
+    }
+    return false;
+}
+
+// ---------------------------------------------------------------------------
+// TViewItemList
+
+TViewItemList::TViewItemList() {
+    Clear();
+}
+
+void TViewItemList::Clear() {
+    FItems = {};
+    FNames.clear();
+    FNameIndex.clear();
+    FGCIDs = {};
+    FExtensions.assign(1, QString());
+    // Number 0 is the empty text, so that a default row shows nothing.
+    Intern(QString());
+    FGCIDs.resize(2, 0);
+}
+
+quint32 TViewItemList::Intern(const QString& Text) {
+    const auto Found = FNameIndex.constFind(Text);
+    if (Found != FNameIndex.constEnd())
+        return Found.value();
+    if (FNames.size() >= 0xFFFFFFFFu)
+        throw std::bad_alloc();
+    const quint32 Number = quint32(FNames.size());
+    FNames.push_back(Text);
+    FNameIndex.insert(Text, Number);
+    return Number;
+}
+
+quint32 TViewItemList::AddGCID(const char* Text, int Length, int Previous) {
+    if (Length <= 0)
+        return 0;
+    // The rows of one record carry the same call id: kept once.
+    if (Previous >= 0) {
+        const quint32 Offset = FItems[size_t(Previous)].FGCID;
+        quint16 Stored = 0;
+        std::memcpy(&Stored, FGCIDs.data() + Offset, sizeof Stored);
+        if (Offset != 0 && Stored == Length &&
+            std::memcmp(FGCIDs.data() + Offset + sizeof Stored, Text, size_t(Length)) == 0)
+            return Offset;
+    }
+    // Longer ids than any archive writes are cut, never the row.
+    const quint16 Stored = quint16(qMin(Length, 0xFFFF));
+    const size_t Offset = FGCIDs.size();
+    if (Offset + sizeof Stored + Stored >= 0xFFFFFFFFu)
+        throw std::bad_alloc();
+    FGCIDs.resize(Offset + sizeof Stored + Stored);
+    std::memcpy(FGCIDs.data() + Offset, &Stored, sizeof Stored);
+    std::memcpy(FGCIDs.data() + Offset + sizeof Stored, Text, Stored);
+    return quint32(Offset);
+}
+
+quint32 TViewItemList::MediaIdOf(const char* const* Columns, int ColumnCountGiven) {
+    bool Ok = false;
+    const char* Text = ColumnCountGiven > colMediaID ? Columns[colMediaID] : nullptr;
+    const qint64 Id = ParseDecimal(Text, Ok);
+    return Ok && Id >= 0 && Id <= 0xFFFFFFFFll ? quint32(Id) : 0;
+}
+
+int TViewItemList::AddRow(const char* const* Columns, int ColumnCountGiven, bool& RoleInvalid,
+                          qint64& BadRole) {
+    RoleInvalid = false;
+    BadRole = 0;
+    auto Column = [&](int I) -> const char* {
+        const char* Text = I < ColumnCountGiven ? Columns[I] : nullptr;
+        return Text != nullptr ? Text : "";
+    };
+    TViewItem Item;
+    bool Ok = false;
+    Item.FMediaId = MediaIdOf(Columns, ColumnCountGiven);
+    Item.FMediaType = MediaTypeOf(QString::fromLocal8Bit(Column(colMediaType)));
+    Item.FTimeStamp = ParseDecimal(Column(colTimestamp), Ok);
+    const qint64 User = ParseDecimal(Column(colUserID), Ok);
+    Item.FUserID = Ok && User >= INT_MIN && User <= INT_MAX ? qint32(User) : 0;
+    const qint64 Group = ParseDecimal(Column(colGroupID), Ok);
+    Item.FGroupID = Ok && Group >= INT_MIN && Group <= INT_MAX ? qint32(Group) : 0;
+    // The archive counts roles 1 caller, 0 recipient, -1 supervisor.
+    qint64 Role = ParseDecimal(Column(colRole), Ok);
+    Role = 2 - (Ok ? Role : 0);
+    if (Role < prAny || Role > prSupervisor) {
+        RoleInvalid = true;
+        BadRole = Role;
+        Role = prAny;
+    }
+    Item.FRole = quint8(Role);
+    Item.FName = Intern(QString::fromUtf8(Column(colDisplayName)));
+    Item.FExt = InternExtension(QString::fromLocal8Bit(Column(colFileExtension)));
+    const int Previous =
+        !FItems.empty() && FItems.back().FMediaId == Item.FMediaId ? Count() - 1 : -1;
+    const char* CallId = Column(colCallID);
+    Item.FGCID = AddGCID(CallId, int(qMin<size_t>(std::strlen(CallId), 0xFFFF)), Previous);
+    FItems.push_back(Item);
+    return Count() - 1;
+}
+
+QString TViewItemList::Name(int Index) const {
+    return FNames[FItems[size_t(Index)].FName];
+}
+
+QString TViewItemList::GCID(int Index) const {
+    const quint32 Offset = FItems[size_t(Index)].FGCID;
+    if (Offset == 0)
+        return QString();
+    quint16 Length = 0;
+    std::memcpy(&Length, FGCIDs.data() + Offset, sizeof Length);
+    return QString::fromLocal8Bit(FGCIDs.data() + Offset + sizeof Length, Length);
+}
+
+QString TViewItemList::FileExtension(int Index) const {
+    return FExtensions[FItems[size_t(Index)].FExt];
+}
+
+quint16 TViewItemList::InternExtension(const QString& Text) {
+    // An archive stores a handful of file kinds.
+    for (size_t I = 0; I < FExtensions.size(); ++I)
+        if (FExtensions[I] == Text)
+            return quint16(I);
+    if (FExtensions.size() > 0xFFFF)
+        return 0;
+    FExtensions.push_back(Text);
+    return quint16(FExtensions.size() - 1);
+}
+
+QString TViewItemList::UU(int Index) const {
+    const TViewItem& Item = FItems[size_t(Index)];
+    switch (Item.Kind()) {
+    case ukUser:
+        return QLatin1Char('U') + QString::number(Item.FUserID);
+    case ukGroup:
+        return QLatin1Char('G') + QString::number(Item.FGroupID);
+    case ukUserGroup:
+        return QLatin1Char('U') + QString::number(Item.FUserID) + QLatin1Char('G') +
+               QString::number(Item.FGroupID);
+    default:
+        return QLatin1Char('E') + Name(Index);
+    }
+}
+
+void TViewItemList::RecordRange(int Index, int& First, int& Last) const {
+    const quint32 Id = FItems[size_t(Index)].FMediaId;
+    First = Index;
+    while (First > 0 && FItems[size_t(First - 1)].FMediaId == Id)
+        --First;
+    Last = Index;
+    while (Last + 1 < Count() && FItems[size_t(Last + 1)].FMediaId == Id)
+        ++Last;
+}
+
+QString TViewItemList::DateTimeStr(int Index) const {
+    const qint64 Seconds = FItems[size_t(Index)].FTimeStamp;
+    QDateTime Local = QDateTime::fromSecsSinceEpoch(Seconds, Qt::LocalTime);
+    if (!Local.isValid())
+        Local = QDateTime::fromSecsSinceEpoch(Seconds, Qt::UTC);
+    if (Local.isValid() && Local.date().year() >= 1 && Local.date().year() <= 9999) {
+        try {
+            return FormatShortDateLongTime(EncodeDateTime(Local.date(), Local.time()));
+        } catch (...) {
+            // A time the calendar cannot name shows as its number below.
+        }
+    }
+    return QString::number(Seconds);
+}
+
+QString TViewItemList::Caller(int Index) const {
+    if (FItems[size_t(Index)].Role() == prCaller)
+        return Name(Index);
+    int First = 0;
+    int Last = 0;
+    RecordRange(Index, First, Last);
+    for (int I = Index - 1; I >= First; --I)
+        if (FItems[size_t(I)].Role() == prCaller)
+            return Name(I);
+    for (int I = Index + 1; I <= Last; ++I)
+        if (FItems[size_t(I)].Role() == prCaller)
+            return Name(I);
+    return QString();
+}
+
+QString TViewItemList::Participants(int Index) const {
+    int First = 0;
+    int Last = 0;
+    RecordRange(Index, First, Last);
+    QString Text;
+    auto Add = [&](int I) {
+        if (!Text.isEmpty())
+            Text += QLatin1String(", ");
+        Text += QLatin1Char(' ');
+        Text += FNames[FItems[size_t(I)].FName];
+        Text += QLatin1Char(' ');
+        Text += QLatin1String(RoleTexts[FItems[size_t(I)].FRole]);
+    };
+    Add(Index);
+    for (int I = Index - 1; I >= First; --I)
+        Add(I);
+    for (int I = Index + 1; I <= Last; ++I)
+        Add(I);
+    return Text;
+}
+
+QString TViewItemList::SessionID(int Index) const {
+    int First = 0;
+    int Last = 0;
+    RecordRange(Index, First, Last);
+    // The keys of the callers and recipients, the greatest first: for two
+    // parties the greater key followed by the smaller, and for more the
+    // same text whichever row of the record is asked and in whatever order
+    // the rows came.
+    QStringList Keys;
+    for (int I = First; I <= Last; ++I) {
+        const TParticipantRole Role = FItems[size_t(I)].Role();
+        if (Role == prCaller || Role == prRecipient)
+            Keys.append(UU(I));
+    }
+    std::sort(Keys.begin(), Keys.end(),
+              [](const QString& A, const QString& B) { return A.compare(B) > 0; });
+    return Keys.join(QString());
+}
+
+TParticipantFilter TViewItemList::Filter(const QString& Key) const {
+    TParticipantFilter F;
+    F.Key = Key;
+    if (Key.isEmpty())
+        return F;
+    const QChar Head = Key.at(0);
+    const QStringView Rest = QStringView(Key).mid(1);
+    if (Head == QLatin1Char('E')) {
+        F.Kind = ukExternalAddress;
+        const auto Found = FNameIndex.constFind(Rest.toString());
+        F.Name = Found != FNameIndex.constEnd() ? qint64(Found.value()) : -1;
+        F.Parsed = true;
+    } else if (Head == QLatin1Char('G')) {
+        F.Kind = ukGroup;
+        F.Parsed = ParseKeyNumber(Rest, F.Group) && F.Group > 0;
+    } else if (Head == QLatin1Char('U')) {
+        const qsizetype G = Rest.indexOf(QLatin1Char('G'));
+        if (G < 0) {
+            F.Kind = ukUser;
+            F.Parsed = ParseKeyNumber(Rest, F.User) && F.User > 0;
+        } else {
+            F.Kind = ukUserGroup;
+            F.Parsed = ParseKeyNumber(Rest.left(G), F.User) &&
+                       ParseKeyNumber(Rest.mid(G + 1), F.Group) && F.User > 0 && F.Group > 0;
+        }
+    }
+    return F;
+}
+
+bool TViewItemList::ParticipantMatches(int Index, const TParticipantFilter& F) const {
+    if (!F.Parsed)
+        return ::ParticipantMatches(UU(Index), F.Key);
+    const TViewItem& Item = FItems[size_t(Index)];
+    const TUserKind Kind = Item.Kind();
+    switch (F.Kind) {
+    case ukUser:
+        return Kind == ukUser && Item.FUserID == F.User;
+    case ukGroup:
+        return (Kind == ukGroup || Kind == ukUserGroup) && Item.FGroupID == F.Group;
+    case ukUserGroup:
+        return Kind == ukUserGroup && Item.FUserID == F.User && Item.FGroupID == F.Group;
+    case ukExternalAddress:
+        return (Kind == ukExternalAddress || Kind == ukError) && qint64(Item.FName) == F.Name;
+    default:
+        return false;
+    }
+}
+
+qint64 TViewItemList::TextBytes() const {
+    qint64 Bytes = qint64(FGCIDs.capacity());
+    for (const QString& Name : FNames)
+        Bytes += qint64(Name.capacity()) * 2;
+    for (const QString& Ext : FExtensions)
+        Bytes += qint64(Ext.capacity()) * 2;
+    return Bytes;
+}
+
+qint64 TViewItemList::RowBytes() const {
+    return qint64(FItems.capacity() * sizeof(TViewItem));
+}
