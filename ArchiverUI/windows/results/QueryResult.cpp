@@ -21,6 +21,7 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenu>
 #include <QPainter>
@@ -47,6 +48,9 @@ constexpr int ImgClose = 8;
 // How often a window with deferred operations looks whether the server
 // became free by a job that was not a result window's.
 constexpr int PendingRetryMs = 1000;
+
+// How long rows below the screen may wait before the list hears of them.
+constexpr int RowCountDelayMs = 250;
 
 QPixmap DrawMark() {
     QPixmap Image(20, 20);
@@ -117,6 +121,10 @@ void TfrmQueryResult::FormCreate() {
         if (!IsServerBusy())
             RunPendingOperation();
     });
+    FRowCountTimer = new QTimer(this);
+    FRowCountTimer->setSingleShot(true);
+    FRowCountTimer->setInterval(RowCountDelayMs);
+    connect(FRowCountTimer, &QTimer::timeout, this, &TfrmQueryResult::FlushRowCount);
     if (QAbstractEventDispatcher* Dispatcher = QAbstractEventDispatcher::instance())
         connect(Dispatcher, &QAbstractEventDispatcher::aboutToBlock, this,
                 &TfrmQueryResult::ActionList1Update);
@@ -233,6 +241,9 @@ void TfrmQueryResult::CreateControls() {
     TreeView1->setSelectionMode(QAbstractItemView::SingleSelection);
     TreeView1->setIconSize(QSize(20, 20));
     TreeView1->setModel(FTreeModel);
+    // Long view names scroll rather than being cut.
+    TreeView1->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    TreeView1->header()->setStretchLastSection(false);
     connect(TreeView1->selectionModel(), &QItemSelectionModel::currentChanged, this,
             &TfrmQueryResult::OnTreeCurrentChanged);
 
@@ -303,7 +314,7 @@ void TfrmQueryResult::CreateControls() {
     Splitter->setStretchFactor(0, 0);
     Splitter->setStretchFactor(1, 1);
     Splitter->setStretchFactor(2, 0);
-    Splitter->setSizes({170, 560, 300});
+    Splitter->setSizes({230, 560, 300});
     Splitter1 = Splitter->handle(1);
     Splitter1->setObjectName(QStringLiteral("Splitter1"));
     Splitter2 = Splitter->handle(2);
@@ -537,6 +548,7 @@ void TfrmQueryResult::WMJobDone(const TDBMessage& Message) {
         // A notice of a job that was cancelled meanwhile is old news.
         if (!JobMessageIsCurrent(quint32(Message.WParam), Job))
             return;
+        FlushRowCount();
         const Operation Kind = Job->Job();
         ReleaseJob(Job);
         if (Kind == opSQLExecute)
@@ -620,6 +632,7 @@ void TfrmQueryResult::StartJob(Operation Kind, const QString* Sql, const TIDs* I
 
 void TfrmQueryResult::CancelCurrentJob() {
     TVQArcCache* Job = FCache;
+    FlushRowCount();
     if (Job != nullptr) {
         SetPanel(0, QStringLiteral("Canceled"));
         if (Job->Job() == opSQLExecute || Job->Job() == opSearchText)
@@ -803,10 +816,17 @@ void RunPendingOperation() {
 
 TfrmQueryResult* NewResultWindow() {
     auto* Window = new TfrmQueryResult;
-    if (frmMain != nullptr)
-        frmMain->AddChild(Window);
-    else
+    if (frmMain == nullptr) {
         Window->show();
+        return Window;
+    }
+    QMdiSubWindow* Child = frmMain->AddChild(Window);
+    // Most of the frame, so that the list shows a screenful and its
+    // columns at once; cascading keeps the next window's title in view.
+    const QSize Area = frmMain->ClientArea()->viewport()->size();
+    const QSize Least = Child->minimumSizeHint();
+    Child->resize(qMax(Least.width(), qMin(Area.width() - 40, 1100)),
+                  qMax(Least.height(), qMin(Area.height() - 40, 760)));
     return Window;
 }
 

@@ -235,6 +235,7 @@ private:
 
     // Rows.
     void ReceiveRows(const IPC_DA_DBClient::TSelectResult& Result);
+    void FlushRowCount();
     int AddIfVisible(int Row);
     void ClearRows();
     void ClearSelectionFlags();
@@ -279,6 +280,8 @@ private:
     quint32 FJobSerial = 0;
     TServerOperations FOperations = 0;
     QTimer* FPendingTimer = nullptr;
+    // Tells the list of rows that arrived below the screen.
+    QTimer* FRowCountTimer = nullptr;
     int FDownloadRecID = -1;
     std::unique_ptr<TTempFileStream> FTempFile;
     QString FTFBase;

@@ -18,6 +18,7 @@
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QTimer>
 #include <QTreeView>
 
 #include <algorithm>
@@ -100,7 +101,6 @@ int TfrmQueryResult::AddIfVisible(int Row) {
 }
 
 void TfrmQueryResult::ReceiveRows(const IPC_DA_DBClient::TSelectResult& Result) {
-    const int Former = int(FVisibleItems.size());
     auto Finish = [&] {
         SetPanel(2, QString::number(FVisibleItems.size()));
         FListModel->SetRowCount(int(FVisibleItems.size()));
@@ -150,12 +150,22 @@ void TfrmQueryResult::ReceiveRows(const IPC_DA_DBClient::TSelectResult& Result) 
         CancelCurrentJob();
         std::rethrow_exception(Error);
     }
-    // Rows below the screen need no painting now; the scroll bar follows
-    // the row count anyway.
-    const int Top = lvResults->TopRow();
-    if (Former >= Top && Former <= Top + lvResults->VisibleRowCount())
+    // Telling the list of more rows repaints all of it, so rows below the
+    // screen are told in bulk a few times a second; rows that reach the
+    // screen are told, and painted, at once.
+    if (FListModel->RowCount() <= lvResults->TopRow() + lvResults->VisibleRowCount()) {
+        FlushRowCount();
         Repaint();
-    Finish();
+    } else if (!FRowCountTimer->isActive()) {
+        FRowCountTimer->start();
+    }
+}
+
+void TfrmQueryResult::FlushRowCount() {
+    FRowCountTimer->stop();
+    SetPanel(2, QString::number(FVisibleItems.size()));
+    if (FListChangeDepth == 0)
+        FListModel->SetRowCount(int(FVisibleItems.size()));
 }
 
 int TfrmQueryResult::ViewItemByMediaID(quint32 MediaId) const {
@@ -189,6 +199,7 @@ void TfrmQueryResult::GetMediaIds(QList<quint32>& List, int MediaType, bool Sele
 void TfrmQueryResult::BeginListChange() {
     if (FListChangeDepth++ > 0)
         return;
+    FRowCountTimer->stop();
     const int Current = CurrentPosition();
     FCurrentBefore = Current >= 0 ? int(FVisibleItems[size_t(Current)]) : -1;
     FSyncingSelection = true;
@@ -327,12 +338,13 @@ void TfrmQueryResult::SortItems() {
         if (Collator.locale().language() == QLocale::C) {
             // Without a language the collator compares code points, and its
             // keys would not ignore case: the texts are compared directly.
+            // Folded once, the texts then compare code unit by code unit.
             std::vector<QString> Texts;
             Texts.reserve(V.size());
             for (quint32 Row : V)
-                Texts.push_back(Text(Row));
+                Texts.push_back(Text(Row).toCaseFolded());
             std::stable_sort(Order.begin(), Order.end(), [&](quint32 A, quint32 B) {
-                const int C = Texts[A].compare(Texts[B], Qt::CaseInsensitive);
+                const int C = Texts[A].compare(Texts[B]);
                 return Ascending ? C < 0 : C > 0;
             });
         } else {

@@ -6,6 +6,8 @@
 #include <QStringList>
 
 #include <algorithm>
+#include <cctype>
+#include <charconv>
 #include <cstring>
 #include <new>
 
@@ -31,13 +33,23 @@ enum TColumn {
     ColumnCount = 10,
 };
 
-// A decimal number of the archive; Ok is false for anything else.
+// A decimal number of the archive, blanks around it allowed; Ok is false
+// for anything else.
 qint64 ParseDecimal(const char* Text, bool& Ok) {
     Ok = false;
     if (Text == nullptr)
         return 0;
-    const qsizetype Length = qsizetype(std::strlen(Text));
-    return QByteArray::fromRawData(Text, Length).trimmed().toLongLong(&Ok);
+    const char* End = Text + std::strlen(Text);
+    while (Text < End && std::isspace(static_cast<unsigned char>(*Text)))
+        ++Text;
+    while (End > Text && std::isspace(static_cast<unsigned char>(End[-1])))
+        --End;
+    if (Text < End && *Text == '+')
+        ++Text;
+    qint64 Value = 0;
+    const auto [Stop, Error] = std::from_chars(Text, End, Value);
+    Ok = Error == std::errc() && Stop == End && Text < End;
+    return Ok ? Value : 0;
 }
 
 // The canonical decimal text of Digits, or false: keys name ids without
@@ -54,6 +66,13 @@ bool ParseKeyNumber(QStringView Digits, qint64& Value) {
 }
 
 } // namespace
+
+TMediaType MediaTypeOf(const char* Text) {
+    for (int I = 0; I < int(MediaTypeStrings.size()); ++I)
+        if (std::strcmp(Text, MediaTypeStrings[size_t(I)]) == 0)
+            return TMediaType(I);
+    return mtUnknown;
+}
 
 TMediaType MediaTypeOf(const QString& Text) {
     for (int I = 0; I < int(MediaTypeStrings.size()); ++I)
@@ -119,6 +138,8 @@ void TViewItemList::Clear() {
     FNameIndex.clear();
     FGCIDs = {};
     FExtensions.assign(1, QString());
+    FExtensionBytes.assign(1, QByteArray());
+    FNameBytes.clear();
     // Number 0 is the empty text, so that a default row shows nothing.
     Intern(QString());
     FGCIDs.resize(2, 0);
@@ -177,7 +198,7 @@ int TViewItemList::AddRow(const char* const* Columns, int ColumnCountGiven, bool
     TViewItem Item;
     bool Ok = false;
     Item.FMediaId = MediaIdOf(Columns, ColumnCountGiven);
-    Item.FMediaType = MediaTypeOf(QString::fromLocal8Bit(Column(colMediaType)));
+    Item.FMediaType = MediaTypeOf(Column(colMediaType));
     Item.FTimeStamp = ParseDecimal(Column(colTimestamp), Ok);
     const qint64 User = ParseDecimal(Column(colUserID), Ok);
     Item.FUserID = Ok && User >= INT_MIN && User <= INT_MAX ? qint32(User) : 0;
@@ -192,8 +213,8 @@ int TViewItemList::AddRow(const char* const* Columns, int ColumnCountGiven, bool
         Role = prAny;
     }
     Item.FRole = quint8(Role);
-    Item.FName = Intern(QString::fromUtf8(Column(colDisplayName)));
-    Item.FExt = InternExtension(QString::fromLocal8Bit(Column(colFileExtension)));
+    Item.FName = InternName(Column(colDisplayName));
+    Item.FExt = InternExtension(Column(colFileExtension));
     const int Previous =
         !FItems.empty() && FItems.back().FMediaId == Item.FMediaId ? Count() - 1 : -1;
     const char* CallId = Column(colCallID);
@@ -219,15 +240,27 @@ QString TViewItemList::FileExtension(int Index) const {
     return FExtensions[FItems[size_t(Index)].FExt];
 }
 
-quint16 TViewItemList::InternExtension(const QString& Text) {
+quint16 TViewItemList::InternExtension(const char* Text) {
     // An archive stores a handful of file kinds.
-    for (size_t I = 0; I < FExtensions.size(); ++I)
-        if (FExtensions[I] == Text)
+    for (size_t I = 0; I < FExtensionBytes.size(); ++I)
+        if (FExtensionBytes[I] == Text)
             return quint16(I);
     if (FExtensions.size() > 0xFFFF)
         return 0;
-    FExtensions.push_back(Text);
+    FExtensionBytes.emplace_back(Text);
+    FExtensions.push_back(QString::fromLocal8Bit(Text));
     return quint16(FExtensions.size() - 1);
+}
+
+quint32 TViewItemList::InternName(const char* Text) {
+    // Most rows name someone met before: found by the bytes as they came.
+    const QByteArray Bytes = QByteArray::fromRawData(Text, qsizetype(std::strlen(Text)));
+    const auto Found = FNameBytes.constFind(Bytes);
+    if (Found != FNameBytes.constEnd())
+        return Found.value();
+    const quint32 Number = Intern(QString::fromUtf8(Bytes));
+    FNameBytes.insert(QByteArray(Bytes.constData(), Bytes.size()), Number);
+    return Number;
 }
 
 QString TViewItemList::UU(int Index) const {
@@ -379,6 +412,8 @@ qint64 TViewItemList::TextBytes() const {
         Bytes += qint64(Name.capacity()) * 2;
     for (const QString& Ext : FExtensions)
         Bytes += qint64(Ext.capacity()) * 2;
+    for (auto It = FNameBytes.constBegin(); It != FNameBytes.constEnd(); ++It)
+        Bytes += It.key().capacity();
     return Bytes;
 }
 

@@ -7,6 +7,7 @@
 
 #include "Conditions.h"
 
+#include <QByteArray>
 #include <QHash>
 #include <QString>
 #include <QtGlobal>
@@ -28,6 +29,7 @@ enum TMediaType : quint8 {
 
 // The media type of an archive's media_type text (exact, case-sensitive).
 TMediaType MediaTypeOf(const QString& Text);
+TMediaType MediaTypeOf(const char* Text);
 // The image of a media type in the shared MediaImages list.
 int MediaImageOf(int MediaType);
 // The media type a view node of a media kind (ckIM ... ckFaxes) shows, or
@@ -116,7 +118,8 @@ public:
 
 private:
     quint32 Intern(const QString& Text);
-    quint16 InternExtension(const QString& Text);
+    quint16 InternExtension(const char* Text);
+    quint32 InternName(const char* Text);
     quint32 AddGCID(const char* Text, int Length, int Previous);
     // The range of rows of the record at Index: [First, Last].
     void RecordRange(int Index, int& First, int& Last) const;
@@ -126,6 +129,9 @@ private:
     std::vector<QString> FNames;
     QHash<QString, quint32> FNameIndex;
     std::vector<QString> FExtensions;
+    std::vector<QByteArray> FExtensionBytes;
+    // The names by the bytes they arrive in.
+    QHash<QByteArray, quint32> FNameBytes;
     // Global call ids, one after another as UTF-8, each behind its length.
     std::vector<char> FGCIDs;
 };
