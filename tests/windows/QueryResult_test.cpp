@@ -12,6 +12,7 @@
 #include "Main.h"
 #include "MediaPlay.h"
 #include "MsgView.h"
+#include "QueryBuilder.h"
 #include "QueryResult.h"
 #include "ResultListView.h"
 #include "ResultModels.h"
@@ -388,7 +389,7 @@ TEST_F(QueryResultTest, ViewsFilterByMediaKindAndParticipant) {
     for (quint32 Row : W->VisibleItems()) {
         EXPECT_EQ(W->AllItems()[int(Row)].UserID(), 1006);
         EXPECT_EQ(W->AllItems()[int(Row)].MediaType(), mtIM);
-        EXPECT_TRUE(W->AllItems().Participants(int(Row)).startsWith(" Anna Schmidt"));
+        EXPECT_TRUE(W->AllItems().Participants(int(Row)).contains("Anna Schmidt"));
     }
     W->SelectNode(NodeNamed(W, QStringLiteral("All"), 16));
     EXPECT_EQ(W->ListModel()->rowCount(), int(E.Ids.size()));
@@ -688,6 +689,106 @@ TEST_F(QueryResultTest, ASearchResultWindowListsTheHits) {
     EXPECT_EQ(Empty->ListModel()->rowCount(), 0);
 }
 
+TEST_F(QueryResultTest, ADownloadErrorIsShownAndEndsTheJob) {
+    TfrmQueryResult* W = Run("Every media type.vqq");
+    const int Position = PositionOfType(W, mtVM);
+    ASSERT_GE(Position, 0);
+    const int Row = int(W->VisibleItems()[size_t(Position)]);
+    const quint32 Id = W->AllItems()[Row].MediaId();
+    const QString Name =
+        Sqlite(QStringLiteral("SELECT filename FROM media WHERE Media_ID = %1").arg(Id))
+            .first()
+            .first();
+    ASSERT_TRUE(QFile::remove(TArchiveServer::Archive() + "/data/" + Name.left(2) + "/" + Name));
+    QSignalSpy Finished(W, &TfrmQueryResult::DownloadFinished);
+    W->SetMarked(Row, true);
+    W->FetchMedia();
+    ASSERT_TRUE(WaitUntil([&] { return W->Cache() == nullptr; }));
+    Pump(100);
+    EXPECT_EQ(W->StatusText(0), QStringLiteral("Done"));
+    EXPECT_FALSE(W->StatusText(3).isEmpty());
+    EXPECT_EQ(Finished.count(), 0);
+    EXPECT_EQ(Connection->JobCount(), 0);
+}
+
+TEST_F(QueryResultTest, KeysAndDoubleClicksBrowseTheMarkedRecords) {
+    TfrmQueryResult* W = Run("Every media type.vqq");
+    const int Message = PositionOfType(W, mtIM);
+    ClickRow(W, Message);
+    W->lvResults->setFocus();
+    // The marks follow the keyboard once the key is up.
+    QTest::keyClick(W->lvResults, Qt::Key_Down);
+    EXPECT_EQ(W->lvResults->currentIndex().row(), Message + 1);
+    ASSERT_EQ(W->SelCount(), 1);
+    const int Next = int(W->VisibleItems()[size_t(Message + 1)]);
+    EXPECT_TRUE(W->AllItems()[Next].Marked());
+    EXPECT_EQ(W->SessionID(), W->AllItems().SessionID(Next));
+
+    // Enter browses: the viewer for the marked record opens.
+    ClickRow(W, Message);
+    QTest::keyClick(W->lvResults, Qt::Key_Return);
+    EXPECT_TRUE(W->aBrowseBlob->isChecked());
+    EXPECT_TRUE(W->FMsgViewer->isVisibleTo(W));
+    ASSERT_TRUE(WaitUntil([&] { return W->Cache() == nullptr; }));
+    EXPECT_TRUE(W->FMsgViewer->PlainText().contains(" said:"));
+
+    // The viewer closing itself unchecks Browse.
+    W->FMsgViewer->OnClose(W->FMsgViewer);
+    EXPECT_FALSE(W->aBrowseBlob->isChecked());
+    EXPECT_TRUE(W->Panel1->isHidden());
+
+    // A double-click on a marked message browses it.
+    const QRect Cell = W->lvResults->visualRect(W->ListModel()->index(Message, 1));
+    QTest::mouseDClick(W->lvResults->viewport(), Qt::LeftButton, {}, Cell.center());
+    EXPECT_TRUE(W->aBrowseBlob->isChecked());
+    EXPECT_TRUE(W->FMsgViewer->isVisibleTo(W));
+    ASSERT_TRUE(WaitUntil([&] { return W->Cache() == nullptr; }));
+}
+
+TEST_F(QueryResultTest, ChangingASearchResultAsksTheSearchDialog) {
+    TSearchOptions Options;
+    Options.MediaIds().append(
+        Sqlite(QStringLiteral("SELECT Media_ID FROM media WHERE media_type = 'im' LIMIT 1"))
+            .first()
+            .first()
+            .toUInt());
+    TfrmQueryResult* W = NewResultWindow();
+    W->ShowSearchResult(Options);
+    ASSERT_TRUE(WaitUntil([&] { return Done(W); }));
+    const auto Saved = TfrmMain::ShowSearchDialog;
+    bool SawChange = false;
+    TfrmMain::ShowSearchDialog = [&] {
+        SawChange = W->ChangeSearch();
+        throw EQueryResultError(QStringLiteral("dialog failed"));
+    };
+    EXPECT_THROW(W->aChangeQueryExecute(), EQueryResultError);
+    TfrmMain::ShowSearchDialog = Saved;
+    EXPECT_TRUE(SawChange);
+    EXPECT_FALSE(W->ChangeSearch());
+}
+
+TEST_F(QueryResultTest, AQueryFromTheQueryBuilderOpensItsOwnWindow) {
+    ASSERT_TRUE(ExecuteNewQuery);
+    TVQQuery Query;
+    Query.LoadFromFile(Demo("Messages of Anna Schmidt.vqq"));
+    Query.SetTitle(QStringLiteral("Query 1"));
+    ExecuteNewQuery(Query);
+    ASSERT_EQ(Main->MDIChildCount(), 1);
+    auto* W = qobject_cast<TfrmQueryResult*>(Main->MDIChildren().first()->widget());
+    ASSERT_NE(W, nullptr);
+    EXPECT_EQ(Main->MDIChildren().first()->windowTitle(), QStringLiteral("Query 1"));
+    ASSERT_TRUE(WaitUntil([&] { return Done(W); }));
+    const TExpected E = Expect(StatementOf(W->Query()));
+    ASSERT_FALSE(E.Ids.empty());
+    EXPECT_EQ(W->ListModel()->rowCount(), int(E.Ids.size()));
+    EXPECT_EQ(Main->AutoQueryTitle(QStringLiteral("Query ")), QStringLiteral("Query 2"));
+    // Anna's node holds every record, those she worked on as an agent too.
+    const TViewNode* Anna = NodeNamed(W, QStringLiteral("Anna Schmidt"), 15);
+    ASSERT_NE(Anna, nullptr);
+    W->SelectNode(Anna);
+    EXPECT_EQ(W->ListModel()->rowCount(), int(E.Ids.size()));
+}
+
 // --- State changes and the end of a window ------------------------------------
 
 TEST_F(QueryResultTest, AChangedServerFreezesTheWindow) {
@@ -706,6 +807,29 @@ TEST_F(QueryResultTest, AChangedServerFreezesTheWindow) {
     QTest::keyClick(W->lvResults, Qt::Key_Return);
     EXPECT_FALSE(W->aBrowseBlob->isChecked());
     EXPECT_TRUE(W->Panel1->isHidden());
+}
+
+TEST_F(QueryResultTest, AServerThatCannotBeReachedIsReportedInTheWindow) {
+    Server.Stop();
+    try {
+        OpenQueryFile(Demo("Every media type.vqq"));
+        FAIL() << "a query ran without a server";
+    } catch (const EConnectionException& E) {
+        EXPECT_EQ(E.Message(), QStringLiteral("Failed to connect"));
+    }
+    ASSERT_EQ(Main->MDIChildCount(), 1);
+    auto* W = qobject_cast<TfrmQueryResult*>(Main->MDIChildren().first()->widget());
+    EXPECT_EQ(W->Cache(), nullptr);
+    EXPECT_EQ(W->StatusText(0), QStringLiteral("Done"));
+    EXPECT_EQ(W->StatusText(3), QStringLiteral("Failed to connect"));
+    // A file that is no query opens no window.
+    QTemporaryDir Dir;
+    QFile Bad(Dir.path() + "/bad.vqq");
+    ASSERT_TRUE(Bad.open(QIODevice::WriteOnly));
+    Bad.write("not a query");
+    Bad.close();
+    EXPECT_ANY_THROW(OpenQueryFile(Bad.fileName()));
+    EXPECT_EQ(Main->MDIChildCount(), 1);
 }
 
 TEST_F(QueryResultTest, ALostConnectionCancelsTheJob) {

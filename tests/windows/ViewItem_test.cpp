@@ -161,14 +161,16 @@ TEST(ViewItemRows, AConversationOfThreeHasOneSessionInAnyRowOrder) {
         EXPECT_EQ(List.SessionID(Row), QStringLiteral("U7U6U5")) << Row;
 }
 
-TEST_F(ViewItemListTest, GroupFilterTakesTheGroupsAgents) {
+TEST_F(ViewItemListTest, GroupAndUserFiltersTakeTheirAgents) {
     const TParticipantFilter Group = List.Filter(QStringLiteral("G7"));
     EXPECT_TRUE(Group.Parsed);
     EXPECT_TRUE(List.ParticipantMatches(1, Group));
     EXPECT_FALSE(List.ParticipantMatches(0, Group));
     EXPECT_TRUE(List.ParticipantMatches(0, List.Filter(QStringLiteral("U5"))));
     EXPECT_TRUE(List.ParticipantMatches(4, List.Filter(QStringLiteral("U5"))));
-    EXPECT_FALSE(List.ParticipantMatches(1, List.Filter(QStringLiteral("U6"))));
+    // Ben's own view shows his work as the support group's agent.
+    EXPECT_TRUE(List.ParticipantMatches(1, List.Filter(QStringLiteral("U6"))));
+    EXPECT_FALSE(List.ParticipantMatches(1, List.Filter(QStringLiteral("U7"))));
     EXPECT_TRUE(List.ParticipantMatches(1, List.Filter(QStringLiteral("U6G7"))));
     EXPECT_TRUE(List.ParticipantMatches(3, List.Filter(QStringLiteral("E+49 30 1234"))));
     EXPECT_FALSE(List.ParticipantMatches(3, List.Filter(QStringLiteral("E+49 30"))));
@@ -197,6 +199,9 @@ TEST(ViewItemRows, TheKeyRuleAgreesWithTheFilterOnEveryKindOfRow) {
     EXPECT_FALSE(ParticipantMatches(QStringLiteral("EOffice G7"), QStringLiteral("G7")));
     EXPECT_TRUE(ParticipantMatches(QStringLiteral("U5G7"), QStringLiteral("G7")));
     EXPECT_FALSE(ParticipantMatches(QStringLiteral("U5G77"), QStringLiteral("G7")));
+    EXPECT_TRUE(ParticipantMatches(QStringLiteral("U5G7"), QStringLiteral("U5")));
+    EXPECT_FALSE(ParticipantMatches(QStringLiteral("U55G7"), QStringLiteral("U5")));
+    EXPECT_FALSE(ParticipantMatches(QStringLiteral("U5G7"), QStringLiteral("U5G8")));
 }
 
 TEST(ViewItemRows, DateAndTimeAreLocalInTheUsersFormats) {

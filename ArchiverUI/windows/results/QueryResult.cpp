@@ -688,9 +688,18 @@ void TfrmQueryResult::ExecuteQuery() {
     BuildViewTree();
     SetPanel(0, QStringLiteral("Waiting for data"));
     SetErrorText(QString());
-    if (DBConnection != nullptr && !DBConnection->Connected())
-        DBConnection->SetConnected(true);
-    const int ServerType = DBConnection != nullptr ? DBConnection->GetServerType() : 0;
+    int ServerType = 0;
+    try {
+        // The statement's dialect is the server's: the connection comes
+        // first.
+        if (DBConnection != nullptr && !DBConnection->Connected())
+            DBConnection->SetConnected(true);
+        ServerType = DBConnection != nullptr ? DBConnection->GetServerType() : 0;
+    } catch (...) {
+        SetPanel(0, QStringLiteral("Done"));
+        SetErrorText(ExceptionMessage(std::current_exception()));
+        throw;
+    }
     const QString Sql = QString::fromLocal8Bit(FQuery->BuildQuery(ServerType).toLocal8Bit());
     RunJob(opSQLExecute, WithoutRowLimit(Sql));
 }

@@ -115,13 +115,19 @@ TUserKind TViewItem::Kind() const {
 bool ParticipantMatches(const QString& Key, const QString& Filter) {
     if (Key == Filter)
         return true;
-    // A group's view also lists the group's agents (U5G7 in the view of
-    // G7). An external name that happens to contain "G7" is no agent.
-    if (Filter.contains(QLatin1Char('G')) && !Filter.contains(QLatin1Char('U')) &&
-        Key.startsWith(QLatin1Char('U'))) {
-        const qsizetype G = Key.indexOf(QLatin1Char('G'));
-        return G >= 0 && QStringView(Key).mid(G) == Filter;
-    }
+    if (!Key.startsWith(QLatin1Char('U')))
+        return false;
+    // An agent's key names both: a group's view lists the group's agents
+    // (U5G7 in the view of G7), and a user's view the user's work as an
+    // agent (U5G7 in the view of U5), as the query selected them. An
+    // outside name that happens to contain "G7" is no agent.
+    const qsizetype G = Key.indexOf(QLatin1Char('G'));
+    if (G < 0)
+        return false;
+    if (Filter.contains(QLatin1Char('G')) && !Filter.contains(QLatin1Char('U')))
+        return QStringView(Key).mid(G) == Filter;
+    if (Filter.startsWith(QLatin1Char('U')) && !Filter.contains(QLatin1Char('G')))
+        return QStringView(Key).left(G) == Filter;
     return false;
 }
 
@@ -394,7 +400,7 @@ bool TViewItemList::ParticipantMatches(int Index, const TParticipantFilter& F) c
     const TUserKind Kind = Item.Kind();
     switch (F.Kind) {
     case ukUser:
-        return Kind == ukUser && Item.FUserID == F.User;
+        return (Kind == ukUser || Kind == ukUserGroup) && Item.FUserID == F.User;
     case ukGroup:
         return (Kind == ukGroup || Kind == ukUserGroup) && Item.FGroupID == F.Group;
     case ukUserGroup:

@@ -136,6 +136,6 @@ private:
     std::vector<char> FGCIDs;
 };
 
-// The participant key's matching rule: equal keys, or a group filter and a
-// key of an agent of that group.
+// The participant key's matching rule: equal keys, or a group's or a
+// user's filter and the key of an agent of that group or that user.
 bool ParticipantMatches(const QString& Key, const QString& Filter);
