@@ -317,6 +317,32 @@ TEST_F(QueryResultTest, TheStatementHasNoRowCapBelowTheRecordLimit) {
     EXPECT_TRUE(Main->aNewQuery->isEnabled());
 }
 
+TEST_F(QueryResultTest, AnSqlErrorEndsTheJobWithItsMessage) {
+    // A query without media types is no statement the archive accepts.
+    TfrmQueryResult* W = NewResultWindow();
+    W->ExecuteQuery();
+    ASSERT_TRUE(WaitUntil([&] { return Done(W); }));
+    EXPECT_FALSE(W->StatusText(3).isEmpty());
+    EXPECT_EQ(W->ListModel()->rowCount(), 0);
+    EXPECT_EQ(Connection->JobCount(), 0);
+}
+
+TEST_F(QueryResultTest, RowsSortedWhileTheyArriveStayOnePerRecord) {
+    Restart({QStringLiteral("--batch-size"), QStringLiteral("3"),
+             QStringLiteral("--fault-batch-delay"), QStringLiteral("5ms")});
+    TfrmQueryResult* W = OpenQueryFile(Demo("Every media type.vqq"));
+    // Sorting between batches puts the newest record's row elsewhere; its
+    // next participant must still not make a second row.
+    while (W->Cache() != nullptr) {
+        W->ColumnClick(TResultListModel::colParticipants);
+        Pump(15);
+    }
+    ASSERT_TRUE(WaitUntil([&] { return Done(W); }));
+    const std::vector<quint32> Ids = VisibleIds(W);
+    EXPECT_EQ(std::set<quint32>(Ids.begin(), Ids.end()).size(), Ids.size());
+    EXPECT_EQ(Ids.size(), Expect(StatementOf(W->Query())).Ids.size());
+}
+
 TEST_F(QueryResultTest, TheRecordLimitCancelsAndKeepsTheRecordsBeforeIt) {
     Connection->SetMaxRecords(100);
     TfrmQueryResult* W = OpenQueryFile(Demo("Every media type.vqq"));

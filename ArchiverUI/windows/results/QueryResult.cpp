@@ -533,7 +533,10 @@ void TfrmQueryResult::WMSelectResult(const TDBMessage& Message) {
     if (Result == nullptr)
         return;
     if (Result->error.error != deSuccess) {
-        SetErrorText(QString::fromLocal8Bit(Result->error.msg != nullptr ? Result->error.msg : ""));
+        FJobError = QString::fromLocal8Bit(Result->error.msg != nullptr ? Result->error.msg : "");
+        if (FJobError.isEmpty())
+            FJobError = QStringLiteral("The query failed");
+        SetErrorText(FJobError);
         PostJobDone(Job);
         return;
     }
@@ -553,6 +556,10 @@ void TfrmQueryResult::WMJobDone(const TDBMessage& Message) {
         ReleaseJob(Job);
         if (Kind == opSQLExecute)
             RestoreView(FViewStorage.get());
+        // Restoring the view clears the error panel; the reason the query
+        // ended stays in view.
+        if (!FJobError.isEmpty())
+            SetErrorText(FJobError);
     }
     Repaint();
     SetPanel(0, QStringLiteral("Done"));
@@ -602,6 +609,7 @@ void TfrmQueryResult::RunJob(Operation Kind, const TIDs& Ids) {
 void TfrmQueryResult::StartJob(Operation Kind, const QString* Sql, const TIDs* Ids) {
     FServerChanged = false;
     CancelCurrentJob();
+    FJobError.clear();
     SetScreenCursor(crHourGlass);
     if (DBConnection == nullptr)
         throw EQueryResultError(QStringLiteral("Not connected"));

@@ -287,6 +287,8 @@ private:
     QString FTFBase;
     QString FTempFolder;
     QString FErrorString;
+    // Why the running query ended, if it failed.
+    QString FJobError;
     std::unique_ptr<TSearchOptions> FSearchOptions;
     bool FChangeSearch = false;
     bool FServerChanged = false;
@@ -303,6 +305,9 @@ private:
     std::vector<quint32> FVisibleItems;
     std::vector<quint32> FBrowseList;
     int FRecordCount = 0;
+    // The record that got the last visible row.
+    quint32 FLastVisibleId = 0;
+    bool FHasLastVisible = false;
     int FCurMedia = 16;
     QString FCurUser;
     TParticipantFilter FFilter;

@@ -85,18 +85,30 @@ void TfrmQueryResult::ClearRows() {
     FRecordCount = 0;
     FSelCount = 0;
     FLastFound = -1;
+    FHasLastVisible = false;
 }
 
 int TfrmQueryResult::AddIfVisible(int Row) {
     const TViewItem& Item = FAllItems[Row];
-    if (!FCurUser.isEmpty() && !FAllItems.ParticipantMatches(Row, FFilter))
-        return -1;
+    if (!FCurUser.isEmpty()) {
+        // An outside name the rows did not carry yet when the view was
+        // chosen may come with later rows.
+        if (FFilter.Kind == ukExternalAddress && FFilter.Name < 0)
+            FFilter = FAllItems.Filter(FCurUser);
+        if (!FAllItems.ParticipantMatches(Row, FFilter))
+            return -1;
+    }
     if (FCurMedia != ImgParticipant && FCurMedia != ImgAll &&
         MediaTypeOfKind(FCurMedia) != Item.MediaType())
         return -1;
-    if (!FVisibleItems.empty() && FAllItems[int(FVisibleItems.back())].FMediaId == Item.FMediaId)
+    // One visible row a record. The rows of a record arrive one after
+    // another, so the record last given a row is the one to compare with,
+    // wherever a sort in between has put its row.
+    if (FHasLastVisible && FLastVisibleId == Item.FMediaId)
         return -1;
     FVisibleItems.push_back(quint32(Row));
+    FHasLastVisible = true;
+    FLastVisibleId = Item.FMediaId;
     return int(FVisibleItems.size()) - 1;
 }
 
@@ -387,6 +399,7 @@ void TfrmQueryResult::ApplyViewFilter(const QString& User, int Media) {
     FCurrentBefore = -1;
     ClearSelectionFlags();
     FVisibleItems.clear();
+    FHasLastVisible = false;
     FCurUser = User;
     FFilter = FAllItems.Filter(User);
     FCurMedia = Media;
