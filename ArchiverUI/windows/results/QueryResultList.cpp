@@ -352,9 +352,7 @@ void TfrmQueryResult::SortItems() {
             // keys would not ignore case: the texts are compared directly.
             // Folded once, the texts then compare code unit by code unit.
             std::vector<QString> Texts;
-            Texts.reserve(V.size());
-            for (quint32 Row : V)
-                Texts.push_back(Text(Row).toCaseFolded());
+            FAllItems.FoldedTexts(V, Participants, Texts);
             std::stable_sort(Order.begin(), Order.end(), [&](quint32 A, quint32 B) {
                 const int C = Texts[A].compare(Texts[B]);
                 return Ascending ? C < 0 : C > 0;

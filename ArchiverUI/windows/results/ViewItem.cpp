@@ -325,24 +325,69 @@ QString TViewItemList::Caller(int Index) const {
 }
 
 QString TViewItemList::Participants(int Index) const {
+    return ParticipantsText(Index, FNames);
+}
+
+QString TViewItemList::ParticipantsText(int Index, const std::vector<QString>& Names) const {
     int First = 0;
     int Last = 0;
     RecordRange(Index, First, Last);
+    static const QString Roles[4] = {QString(), QStringLiteral("as caller"),
+                                     QStringLiteral("as recipient"),
+                                     QStringLiteral("as supervisor")};
+    static const QString Comma = QStringLiteral(", ");
+    // The row itself, then its neighbours backwards, then forwards.
+    auto Order = [&](int N) { return N == 0 ? Index : N <= Index - First ? Index - N : First + N; };
+    qsizetype Length = 0;
+    for (int I = First; I <= Last; ++I)
+        Length += Names[FItems[size_t(I)].FName].size() + Roles[FItems[size_t(I)].FRole].size() + 4;
     QString Text;
-    auto Add = [&](int I) {
-        if (!Text.isEmpty())
-            Text += QLatin1String(", ");
+    Text.reserve(Length);
+    for (int N = 0; N <= Last - First; ++N) {
+        const TViewItem& Item = FItems[size_t(Order(N))];
+        if (N > 0)
+            Text += Comma;
         Text += QLatin1Char(' ');
-        Text += FNames[FItems[size_t(I)].FName];
+        Text += Names[Item.FName];
         Text += QLatin1Char(' ');
-        Text += QLatin1String(RoleTexts[FItems[size_t(I)].FRole]);
-    };
-    Add(Index);
-    for (int I = Index - 1; I >= First; --I)
-        Add(I);
-    for (int I = Index + 1; I <= Last; ++I)
-        Add(I);
+        Text += Roles[Item.FRole];
+    }
     return Text;
+}
+
+void TViewItemList::FoldedTexts(const std::vector<quint32>& Rows, bool ParticipantsColumn,
+                                std::vector<QString>& Texts) const {
+    Texts.clear();
+    Texts.reserve(Rows.size());
+    if (ParticipantsColumn) {
+        // Each name folded once; the role texts have no capitals.
+        std::vector<QString> Folded;
+        Folded.reserve(FNames.size());
+        for (const QString& Name : FNames)
+            Folded.push_back(Name.toCaseFolded());
+        for (quint32 Row : Rows)
+            Texts.push_back(ParticipantsText(int(Row), Folded));
+        return;
+    }
+    for (quint32 Row : Rows) {
+        const quint32 Offset = FItems[size_t(Row)].FGCID;
+        quint16 Length = 0;
+        if (Offset != 0)
+            std::memcpy(&Length, FGCIDs.data() + Offset, sizeof Length);
+        const char* Bytes = FGCIDs.data() + Offset + sizeof Length;
+        bool Ascii = true;
+        for (quint16 I = 0; I < Length && Ascii; ++I)
+            Ascii = static_cast<unsigned char>(Bytes[I]) < 0x80;
+        if (!Ascii) {
+            Texts.push_back(GCID(int(Row)).toCaseFolded());
+            continue;
+        }
+        QString Text(Length, Qt::Uninitialized);
+        QChar* Out = Text.data();
+        for (quint16 I = 0; I < Length; ++I)
+            Out[I] = QLatin1Char(char(std::tolower(static_cast<unsigned char>(Bytes[I]))));
+        Texts.push_back(std::move(Text));
+    }
 }
 
 QString TViewItemList::SessionID(int Index) const {

@@ -107,6 +107,10 @@ public:
     QString Caller(int Index) const;
     QString Participants(int Index) const;
     QString SessionID(int Index) const;
+    // The Participants or GCID texts of these rows, case-folded, made in
+    // bulk for sorting.
+    void FoldedTexts(const std::vector<quint32>& Rows, bool ParticipantsColumn,
+                     std::vector<QString>& Texts) const;
 
     TParticipantFilter Filter(const QString& Key) const;
     bool ParticipantMatches(int Index, const TParticipantFilter& Filter) const;
@@ -118,6 +122,7 @@ public:
 
 private:
     quint32 Intern(const QString& Text);
+    QString ParticipantsText(int Index, const std::vector<QString>& Names) const;
     quint16 InternExtension(const char* Text);
     quint32 InternName(const char* Text);
     quint32 AddGCID(const char* Text, int Length, int Previous);
