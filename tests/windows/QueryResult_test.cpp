@@ -24,6 +24,7 @@
 #include "ViewerWindows.h"
 
 #include <QAbstractItemModelTester>
+#include <QAccessible>
 #include <QAction>
 #include <QCollator>
 #include <QFile>
@@ -921,6 +922,28 @@ TEST_F(QueryResultTest, ControlsCarryTheirNamesAndTheListPaintsItsRows) {
             Tools.append(W->ToolBar1->widgetForAction(A)->accessibleName());
     EXPECT_EQ(Tools, QStringList({"Change", "Refresh", "Browse", "Cancel", "Close"}));
     EXPECT_EQ(W->StatusPanels[2]->accessibleName(), QString::number(W->ListModel()->rowCount()));
+
+    // A screen reader finds the list as a table, the tree's nodes and the
+    // panels' texts.
+    QAccessibleInterface* Records = QAccessible::queryAccessibleInterface(W->lvResults);
+    ASSERT_NE(Records, nullptr);
+    EXPECT_EQ(Records->role(), QAccessible::Table);
+    EXPECT_EQ(Records->text(QAccessible::Name), QStringLiteral("Records"));
+    QAccessibleTableInterface* Table = Records->tableInterface();
+    ASSERT_NE(Table, nullptr);
+    EXPECT_EQ(Table->rowCount(), W->ListModel()->rowCount());
+    EXPECT_EQ(Table->columnCount(), 3);
+    QAccessibleInterface* Participants = Table->cellAt(0, 1);
+    ASSERT_NE(Participants, nullptr);
+    EXPECT_EQ(Participants->text(QAccessible::Name),
+              W->AllItems().Participants(int(W->VisibleItems()[0])).trimmed());
+    QAccessibleInterface* Tree = QAccessible::queryAccessibleInterface(W->TreeView1);
+    ASSERT_NE(Tree, nullptr);
+    EXPECT_EQ(Tree->role(), QAccessible::Tree);
+    ASSERT_NE(Tree->tableInterface(), nullptr);
+    EXPECT_EQ(Tree->tableInterface()->cellAt(0, 0)->text(QAccessible::Name), QStringLiteral("All"));
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(W->StatusPanels[0])->text(QAccessible::Name),
+              QStringLiteral("Done"));
 
     // The pop-up menu opens where the right button went down.
     const QRect Cell = W->lvResults->visualRect(W->ListModel()->index(2, 1));
