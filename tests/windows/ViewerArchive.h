@@ -253,6 +253,8 @@ public:
         if (Started != TLiveServer::TStart::Serving)
             return Server->Error();
         Connection = std::make_unique<TDBConnection>();
+        // The main window hands the library's results to the controller.
+        TDBInterface::GetInstance().SetListener(Connection.get());
         Connection->SetHost(QStringLiteral("127.0.0.1"));
         Connection->SetPort(Server->Port());
         Connection->SetPassword(QStringLiteral("viewerpw"));

@@ -137,10 +137,12 @@ void TfrmFaxBrowser::SetFax(const QString& Value, const QString& FileExtension) 
     // file name.
     const QString Ext = viewer_files::SafeExtension(FileExtension);
     QString Error;
+    bool Created = false;
     const QString Copy = Folder + QStringLiteral("Fax.") + Ext;
-    if (!viewer_files::MakePrivateFolder(Folder, &Error) ||
+    if (!viewer_files::MakePrivateFolder(Folder, &Error, &Created) ||
         !viewer_files::CopyPrivateFile(Value, Copy, &Error)) {
-        viewer_files::RemoveEmptyFolder(Folder);
+        if (Created)
+            viewer_files::RemoveEmptyFolder(Folder);
         lbDownload->setText(QStringLiteral("The fax could not be copied. %1").arg(Error));
         UpdateActions();
         return;

@@ -18,7 +18,7 @@
 namespace {
 
 // The largest page picture drawn, whatever the zoom: bounded memory.
-constexpr int MaxRenderSide = 6000;
+constexpr int MaxRenderSide = 4000;
 
 QToolButton* MakeButton(QWidget* Parent, const char* Name, const QString& Text, const QIcon& Icon) {
     auto* B = new QToolButton(Parent);
@@ -172,7 +172,10 @@ void TFaxPages::SetPage(int Page) {
 }
 
 void TFaxPages::SetZoom(double Percent) {
-    FZoom = qBound(MinZoom, Percent, MaxZoom);
+    Percent = qBound(MinZoom, Percent, MaxZoom);
+    if (Percent == FZoom && !FFitWidth)
+        return;
+    FZoom = Percent;
     if (FFitWidth) {
         FFitWidth = false;
         const QSignalBlocker Block(btnFitWidth);

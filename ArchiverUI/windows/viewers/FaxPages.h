@@ -46,7 +46,7 @@ public:
 
     static constexpr int MaxPages = 10000;
     static constexpr double MinZoom = 10;
-    static constexpr double MaxZoom = 800;
+    static constexpr double MaxZoom = 400;
 
     QToolButton* btnPrior = nullptr;
     QToolButton* btnNext = nullptr;

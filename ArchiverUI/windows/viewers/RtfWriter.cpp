@@ -100,9 +100,12 @@ QByteArray TRtfWriter::EscapeText(const QString& Text) {
         if (U >= 0x20 && U < 0x7F) {
             Out += static_cast<char>(U);
         } else if (U >= 0x80) {
-            // Each UTF-16 unit as a signed 16-bit number, surrogates included,
-            // with "?" for readers that know no Unicode.
-            Out += "\\u" + QByteArray::number(static_cast<qint16>(U)) + '?';
+            // Each UTF-16 unit as a signed 16-bit number, surrogates included.
+            // The stand-in for readers without Unicode is the character in
+            // the document's code page where it has one, else "?"; written
+            // as a hex escape, which every reader skips as one character.
+            Out += "\\u" + QByteArray::number(static_cast<qint16>(U)) + "\\'" +
+                   (U >= 0xA0 && U <= 0xFF ? QByteArray::number(U, 16) : QByteArray("3f"));
         }
         // Other control characters carry nothing a reader could show.
     }
@@ -128,8 +131,8 @@ QByteArray TRtfWriter::Write(const QTextDocument& Document) {
             const QByteArray Text = EscapeText(Fragment.text());
             const QString Href = Format.isAnchor() ? Format.anchorHref() : QString();
             if (!Href.isEmpty()) {
-                Body += "{\\field{\\*\\fldinst{HYPERLINK \"" + FieldTarget(Href) +
-                        "\"}}{\\fldrslt{" + Codes + ' ' + Text + "}}}";
+                Body += "{\\field{\\*\\fldinst{ HYPERLINK \"" + FieldTarget(Href) +
+                        "\" }}{\\fldrslt{" + Codes + ' ' + Text + "}}}";
             } else {
                 Body += '{' + Codes + ' ' + Text + '}';
             }

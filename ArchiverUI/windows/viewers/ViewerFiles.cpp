@@ -72,7 +72,9 @@ QString SafeExtension(const QString& Extension, const QString& Fallback) {
     return Extension;
 }
 
-bool MakePrivateFolder(const QString& Folder, QString* Error) {
+bool MakePrivateFolder(const QString& Folder, QString* Error, bool* Created) {
+    if (Created != nullptr)
+        *Created = false;
     const QString Clean = QDir::cleanPath(Folder);
     const QString Parent = QFileInfo(Clean).path();
     if (!Parent.isEmpty() && !QDir().mkpath(Parent)) {
@@ -80,8 +82,11 @@ bool MakePrivateFolder(const QString& Folder, QString* Error) {
         return false;
     }
     const QByteArray Name = QFile::encodeName(Clean);
-    if (::mkdir(Name.constData(), 0700) == 0)
+    if (::mkdir(Name.constData(), 0700) == 0) {
+        if (Created != nullptr)
+            *Created = true;
         return true;
+    }
     if (errno != EEXIST) {
         SetError(Error, SystemError(QStringLiteral("Cannot create the folder"), Clean));
         return false;
@@ -173,7 +178,8 @@ bool RemoveFile(const QString& FileName) {
 }
 
 bool RemoveEmptyFolder(const QString& Folder) {
-    return ::rmdir(QFile::encodeName(Folder).constData()) == 0;
+    // Without a trailing separator rmdir does not follow a link.
+    return ::rmdir(QFile::encodeName(QDir::cleanPath(Folder)).constData()) == 0;
 }
 
 } // namespace viewer_files

@@ -17,8 +17,8 @@ QString SafeExtension(const QString& Extension, const QString& Fallback = QStrin
 
 // Creates Folder (and missing parents) for the user alone. An existing
 // folder is accepted only when it is a real folder of this user, not a
-// link to one.
-bool MakePrivateFolder(const QString& Folder, QString* Error = nullptr);
+// link to one. Created tells whether this call made it.
+bool MakePrivateFolder(const QString& Folder, QString* Error = nullptr, bool* Created = nullptr);
 
 // Copies Source to Target, replacing Target: the copy is written to a new
 // file beside Target and renamed over it, so a link at Target is replaced,
@@ -33,7 +33,7 @@ bool WritePrivateFile(const QString& Target, const QByteArray& Data, QString* Er
 // is gone afterwards.
 bool RemoveFile(const QString& FileName);
 
-// Removes Folder when it is empty.
+// Removes Folder when it is empty (a link to a folder is left alone).
 bool RemoveEmptyFolder(const QString& Folder);
 
 } // namespace viewer_files
