@@ -506,7 +506,24 @@ void TfrmMediaPlayer::TrackBar1Change(int Value) {
     PostDBMessage(TWindowHandle(this), WM_PLAY_AFTER_SEEK);
 }
 
+void TfrmMediaPlayer::AdjustUpperPanel() {
+    // The splitter knows nothing of wrapped labels: the upper panel is kept
+    // as high as its texts need at its width.
+    QLayout* Layout = pnlMediaPlayer->layout();
+    const int Needed = Layout->hasHeightForWidth()
+                           ? Layout->totalHeightForWidth(pnlMediaPlayer->width())
+                           : Layout->totalMinimumSize().height();
+    if (Needed > 0 && pnlMediaPlayer->minimumHeight() != Needed)
+        pnlMediaPlayer->setMinimumHeight(Needed);
+}
+
+void TfrmMediaPlayer::resizeEvent(QResizeEvent* Event) {
+    QWidget::resizeEvent(Event);
+    AdjustUpperPanel();
+}
+
 void TfrmMediaPlayer::UpdateState() {
+    AdjustUpperPanel();
     const bool Opened = FMCI->Opened();
     lbRecordTime->setVisible(Opened);
     aPause->setEnabled(Opened);

@@ -117,8 +117,10 @@ protected:
     void hideEvent(QHideEvent* Event) override;
     void closeEvent(QCloseEvent* Event) override;
     void contextMenuEvent(QContextMenuEvent* Event) override;
+    void resizeEvent(QResizeEvent* Event) override;
 
 private:
+    void AdjustUpperPanel();
     void CreateControls();
     void aPlayExecute();
     void aPauseExecute();

@@ -283,6 +283,9 @@ bool TMCICommandDevice::Open(const QString& Arguments, QString& Answer) {
     connect(M->Player.get(), &QMediaPlayer::mediaStatusChanged, this,
             [this, Media](QMediaPlayer::MediaStatus Status) {
                 if (Status == QMediaPlayer::LoadedMedia || Status == QMediaPlayer::BufferedMedia) {
+                    if (Media->Speed != 1000 &&
+                        Media->Player->playbackRate() != Media->Speed / 1000.0)
+                        Media->Player->setPlaybackRate(Media->Speed / 1000.0);
                     if (Media->PendingSeek >= 0) {
                         Media->Player->setPosition(Media->PendingSeek);
                         Media->PendingSeek = -1;
@@ -379,7 +382,10 @@ bool TMCICommandDevice::Set(TMedia& M, const QString& Item) {
         if (!ParseInt(Item.mid(6), Speed) || Speed < 100 || Speed > 4000)
             return Fail(QStringLiteral("bad speed %1").arg(Item.mid(6)));
         M.Speed = static_cast<int>(Speed);
-        M.Player->setPlaybackRate(M.Speed / 1000.0);
+        // The back end takes a rate only once the media is loaded (and
+        // ignores the same rate given again), so a rate set earlier waits.
+        if (M.Loaded())
+            M.Player->setPlaybackRate(M.Speed / 1000.0);
         return true;
     }
     return Fail(QStringLiteral("unsupported setting %1").arg(Item));
