@@ -3,9 +3,11 @@
 #include "AudioFormats.h"
 
 #include <QAudioOutput>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QMediaPlayer>
 #include <QRegularExpression>
+#include <QTimer>
 #include <QUrl>
 
 #include <ctime>
@@ -86,6 +88,9 @@ struct TMCICommandDevice::TMedia {
     bool Ended = false;
     bool Failed = false;
     int Speed = 1000;
+    // The back end's last position while playing, and since when.
+    qint64 WatchedPosition = -1;
+    QElapsedTimer WatchedSince;
 
     bool Loaded() const {
         const QMediaPlayer::MediaStatus S = Player->mediaStatus();
@@ -95,7 +100,46 @@ struct TMCICommandDevice::TMedia {
     }
 };
 
-TMCICommandDevice::TMCICommandDevice(QObject* Owner) : QObject(Owner) {}
+TMCICommandDevice::TMCICommandDevice(QObject* Owner) : QObject(Owner) {
+    FWatch = new QTimer(this);
+    FWatch->setInterval(WatchInterval);
+    connect(FWatch, &QTimer::timeout, this, &TMCICommandDevice::Watch);
+}
+
+void TMCICommandDevice::Watch() {
+    for (auto& Entry : FDevices) {
+        TMedia& M = *Entry.second;
+        if (M.Mode != mciPlaying || M.Ended || M.Failed || !M.Loaded() ||
+            M.Player->playbackState() != QMediaPlayer::PlayingState) {
+            M.WatchedPosition = -1;
+            continue;
+        }
+        const qint64 Now = M.Player->position();
+        if (Now != M.WatchedPosition || !M.WatchedSince.isValid()) {
+            M.WatchedPosition = Now;
+            M.WatchedSince.start();
+        } else if (M.WatchedSince.elapsed() >= StallLimit) {
+            // The sound output stopped taking data: a sound server can lose
+            // track of a stream that ran short of data (a busy machine, a
+            // seek). Close to the end that is the end; elsewhere a flushing
+            // seek to where it stands starts the stream afresh.
+            const qint64 Length = TMCICommandDevice::Length(M);
+            ++FRestarts;
+            M.WatchedSince.start();
+            if (Length > 0 && Length - Now <= EndSlack) {
+                M.Player->pause();
+                M.Ended = true;
+                M.Mode = mciStopped;
+                M.WatchedPosition = -1;
+                emit Notify(M.Alias);
+            } else {
+                M.Player->setPosition(Now);
+            }
+        }
+    }
+    if (FDevices.empty())
+        FWatch->stop();
+}
 
 TMCICommandDevice::~TMCICommandDevice() = default;
 
@@ -315,6 +359,7 @@ bool TMCICommandDevice::Open(const QString& Arguments, QString& Answer) {
             });
     M->Player->setSource(QUrl::fromLocalFile(M->FileName));
     FDevices.emplace(Alias.toLower(), std::move(M));
+    FWatch->start();
     Answer.clear();
     return true;
 }

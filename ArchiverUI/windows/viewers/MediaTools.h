@@ -38,8 +38,15 @@ public:
     bool SendString(const QString& Command, QString* Answer = nullptr);
     QString LastError() const { return FLastError; }
     QStringList Aliases() const;
+    // How often a stalled output was started afresh or ended.
+    int Restarts() const { return FRestarts; }
 
     static constexpr int MaxAnswer = 256;
+    // A playing media whose position stands still this long is restarted
+    // where it stands, or ends when it stands within EndSlack of its end.
+    static constexpr int StallLimit = 2500;
+    static constexpr int EndSlack = 2000;
+    static constexpr int WatchInterval = 500;
 
 signals:
     // The media of Alias reached its end or failed while playing.
@@ -58,8 +65,12 @@ private:
     static qint64 Length(const TMedia& M);
     static qint64 Position(const TMedia& M);
 
+    void Watch();
+
     std::map<QString, std::unique_ptr<TMedia>> FDevices;
     QString FLastError;
+    class QTimer* FWatch = nullptr;
+    int FRestarts = 0;
 };
 
 class TMCIPlayer : public QObject {
