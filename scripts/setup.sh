@@ -13,6 +13,10 @@ PACKAGES=(
   # viewer
   qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev libgl-dev
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good
+  qt6-pdf-dev qt6-image-formats-plugins
+  # the audio sink of the player tests (a sound server with a null sink) and
+  # the second reader of exported transcripts
+  pulseaudio pulseaudio-utils unrtf
   xvfb xauth x11-utils imagemagick
   # reference archive server
   libsqlite3-dev sqlite3 mariadb-server mariadb-client libmariadb-dev libmp3lame-dev
