@@ -27,6 +27,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QRegularExpression>
+#include <QSpacerItem>
 #include <QSplitter>
 #include <QTimer>
 #include <QToolBar>
@@ -285,9 +286,12 @@ void TfrmQueryResult::CreateControls() {
     Panel1 = new QWidget(Splitter);
     Panel1->setObjectName(QStringLiteral("Panel1"));
     Panel1->setAccessibleName(QStringLiteral("Viewer"));
-    Panel1->setMinimumWidth(248);
     auto* PanelLayout = new QVBoxLayout(Panel1);
     PanelLayout->setContentsMargins(2, 2, 2, 2);
+    // At least 248 wide, and wider when the viewer shown needs it: the
+    // layout's own minimum stays in force (a fixed minimum width would
+    // override it and let the viewer's controls overlap).
+    PanelLayout->addSpacerItem(new QSpacerItem(248, 0, QSizePolicy::Fixed, QSizePolicy::Fixed));
     lbPanel1 = new QLabel(QStringLiteral("There are not marked records."), Panel1);
     lbPanel1->setObjectName(QStringLiteral("lbPanel1"));
     lbPanel1->setAlignment(Qt::AlignCenter);

@@ -82,6 +82,9 @@ TfrmMessageView::TfrmMessageView(QWidget* Owner) : QWidget(Owner) {
     cbIncludeMsgs->setAccessibleName(QStringLiteral("Include all messages within"));
     cbIncludeMsgs->setChecked(true);
     connect(cbIncludeMsgs, &QCheckBox::clicked, this, &TfrmMessageView::OptionsChanged);
+    // The viewer panel may be narrow; the option's text is never cut, the
+    // panel keeps the room it needs instead.
+    cbIncludeMsgs->setMinimumWidth(cbIncludeMsgs->sizeHint().width());
 
     seDuration = new TVQSpinEdit(this);
     seDuration->setObjectName(QStringLiteral("seDuration"));
