@@ -403,3 +403,13 @@ TEST(Client_Loopback, PeerClosingMidFragmentFailsTheCall) {
     EXPECT_THROW(add(c, 1, 2), QREX_Communication_Error);
     peer.join();
 }
+
+TEST(Client_Call, ReplyCutShortIsAFailureThoughItsResultDecoded) {
+    // The result word is there, but the record claims four bytes more and
+    // the server is gone: the call fails instead of returning 42.
+    Bytes answer = reply(1, SUCCESS, words({42}));
+    answer[3] += 4;
+    Memory_Adapter adapter(answer);
+    QREX_TCP_Client_Connection c(&adapter);
+    EXPECT_THROW(add(c, 40, 2), QREX_Communication_Error);
+}

@@ -205,9 +205,78 @@ TEST(TCP_Stream_Receive, RecordEndingInAnEmptyLastFragmentStillEnds) {
 TEST(TCP_Stream_Receive, ClaimedHugeFragmentThenSilenceIsACommunicationError) {
     Memory_Adapter adapter(cat({words({0xFFFFFFFFu}), Bytes(10, 1)}));
     QREX_TCP_Stream stream(&adapter);
+    stream.set_max_record(0);
     Bytes sink(10);
     stream.get_bytes(sink.data(), sink.size());
     EXPECT_THROW(stream.get_int32(), QREX_Communication_Error);
+}
+
+TEST(TCP_Stream_Limit, RecordOverTheLimitIsRefusedOnItsAnnouncement) {
+    // 2 GB announced: refused on the header, before a byte of it is read.
+    Memory_Adapter adapter(cat({words({0xFFFFFFFFu}), Bytes(100, 1)}));
+    QREX_TCP_Stream stream(&adapter);
+    EXPECT_EQ(stream.max_record(), size_t{16} << 20);
+    EXPECT_THROW(stream.get_int32(), QREX_Communication_Error);
+    EXPECT_TRUE(stream.record_too_large());
+    EXPECT_EQ(adapter.consumed(), 4u);
+    // The connection is given up: the adapter was told, and nothing more
+    // is read or written on it.
+    EXPECT_TRUE(adapter.abandoned);
+    EXPECT_TRUE(stream.broken());
+    EXPECT_THROW(stream.skip_record(), QREX_Communication_Error);
+    EXPECT_THROW(stream.put_int32(1), QREX_Communication_Error);
+    EXPECT_EQ(adapter.consumed(), 4u);
+    EXPECT_TRUE(adapter.output.empty());
+}
+
+TEST(TCP_Stream_Limit, LimitCountsThePayloadOfAllFragmentsOfOneRecord) {
+    // Exactly at the limit over three fragments: accepted; the headers do
+    // not count, and the count starts again with the next record.
+    const Bytes at_limit =
+        cat({fragment(words({1}), false), fragment(words({2}), false), fragment(words({3}), true)});
+    Memory_Adapter adapter(
+        cat({at_limit, at_limit, fragment(words({4, 5, 6}), false), fragment(words({7}), true)}));
+    QREX_TCP_Stream stream(&adapter);
+    stream.set_max_record(12);
+    for (int round = 0; round < 2; ++round) {
+        stream.skip_record();
+        EXPECT_EQ(stream.get_int32(), 1u);
+        EXPECT_EQ(stream.get_int32(), 2u);
+        EXPECT_EQ(stream.get_int32(), 3u);
+        stream.finish_record();
+    }
+    // 16 bytes in the third record: the second fragment's header is refused.
+    stream.skip_record();
+    EXPECT_EQ(stream.get_int32(), 4u);
+    EXPECT_EQ(stream.get_int32(), 5u);
+    EXPECT_EQ(stream.get_int32(), 6u);
+    EXPECT_THROW(stream.get_int32(), QREX_Communication_Error);
+    EXPECT_TRUE(stream.record_too_large());
+}
+
+TEST(TCP_Stream_Receive, FinishRecordReadsUpToTheLastFragment) {
+    // The reader took one word; the rest of the record, over two more
+    // fragments, is read and dropped, and the next record is intact.
+    Memory_Adapter adapter(
+        cat({fragment(words({1, 2}), false), fragment(words({3}), true), record(words({9}))}));
+    QREX_TCP_Stream stream(&adapter);
+    stream.skip_record();
+    EXPECT_EQ(stream.get_int32(), 1u);
+    stream.finish_record();
+    EXPECT_EQ(adapter.consumed(), 20u);
+    stream.skip_record();
+    EXPECT_EQ(stream.get_int32(), 9u);
+}
+
+TEST(TCP_Stream_Receive, FinishRecordFailsForARecordThatEndsEarly) {
+    // The fragment promises 12 bytes; 8 arrive and the peer is gone. What
+    // was read decodes, but the record is not whole.
+    Memory_Adapter adapter(cat({words({RM_LAST_FRAGMENT | 12}), words({1, 2})}));
+    QREX_TCP_Stream stream(&adapter);
+    stream.skip_record();
+    EXPECT_EQ(stream.get_int32(), 1u);
+    EXPECT_EQ(stream.get_int32(), 2u);
+    EXPECT_THROW(stream.finish_record(), QREX_Communication_Error);
 }
 
 TEST(TCP_Stream_Receive, PeerClosingInsideAFragmentHeader) {

@@ -12,6 +12,10 @@ public:
     // The next big-endian 32-bit word.
     virtual qrex_uint32_t get_int32() = 0;
     virtual void get_bytes(void* data, size_t n) = 0;
+    // Reads what is left of the current record up to its last fragment and
+    // drops it. Whoever acts on a decoded message calls this first, so that
+    // nothing is done for a record that ends early.
+    virtual void finish_record() = 0;
     virtual ~QREX_Input_Stream() = default;
     virtual void prepare_input() {}
     virtual void prepare_output() {}
@@ -39,4 +43,8 @@ public:
     virtual size_t read(void* buffer, size_t n) = 0;
     virtual void read_exact(void* buffer, size_t n) = 0;
     virtual void write(const void* buffer, size_t n) = 0;
+    // The stream found the peer breaking the framing rules: nothing more
+    // may be read or written on this connection. Closing is the adapter's
+    // business; by default the owner does it when the error reaches it.
+    virtual void abandon() {}
 };

@@ -12,6 +12,11 @@ qrex_uint32_t get_be32(const unsigned char* p) {
            qrex_uint32_t{p[3]};
 }
 
+// Winsock's numbers, as the socket layer reports them: "message too long"
+// and "connection aborted".
+constexpr int MESSAGE_TOO_LONG = 10040;
+constexpr int CONNECTION_ABORTED = 10053;
+
 void put_be32(unsigned char* p, qrex_uint32_t v) {
     p[0] = static_cast<unsigned char>(v >> 24);
     p[1] = static_cast<unsigned char>(v >> 16);
@@ -24,7 +29,26 @@ void put_be32(unsigned char* p, qrex_uint32_t v) {
 QREX_TCP_Stream::QREX_TCP_Stream(QREX_Socket_Adapter* socket)
     : socket_(socket), out_current_(out_ + sizeof(qrex_int32_t)), out_end_(out_ + BUFFER_SIZE),
       in_current_(in_), in_end_of_data_(in_), in_last_fragment_(true), in_fragment_not_read_(0),
-      in_record_start_(true), out_fragment_sent_(false), xdr_in_(this), xdr_out_(this) {}
+      in_record_start_(true), out_fragment_sent_(false), in_record_size_(0),
+      max_record_(DEFAULT_MAX_RECORD), record_too_large_(false), broken_(false), xdr_in_(this),
+      xdr_out_(this) {}
+
+void QREX_TCP_Stream::check_usable(const char* where) {
+    if (broken_)
+        throw_comm_error(where, CONNECTION_ABORTED);
+}
+
+void QREX_TCP_Stream::break_connection(const char* where, int code) {
+    broken_ = true;
+    in_current_ = in_end_of_data_ = in_;
+    in_fragment_not_read_ = 0;
+    try {
+        socket_->abandon();
+    } catch (...) {
+        // Closing is a courtesy here; the error below is what counts.
+    }
+    throw_comm_error(where, code);
+}
 
 // ---------------------------------------------------------------- output
 
@@ -46,6 +70,7 @@ void QREX_TCP_Stream::send_fragment(bool last) {
 }
 
 void QREX_TCP_Stream::put_int32(qrex_uint32_t value) {
+    check_usable("QREX_TCP_Stream::put_int32");
     if (out_end_ - out_current_ < (int)sizeof(qrex_int32_t))
         send_fragment(false);
     ORTU_ASSERT(out_current_ + sizeof(qrex_int32_t) <= out_end_);
@@ -54,6 +79,7 @@ void QREX_TCP_Stream::put_int32(qrex_uint32_t value) {
 }
 
 void QREX_TCP_Stream::put_bytes(const void* data, size_t n) {
+    check_usable("QREX_TCP_Stream::put_bytes");
     const unsigned char* p = static_cast<const unsigned char*>(data);
     while (n) {
         size_t free_room = static_cast<size_t>(out_end_ - out_current_);
@@ -71,6 +97,7 @@ void QREX_TCP_Stream::put_bytes(const void* data, size_t n) {
 }
 
 void QREX_TCP_Stream::end_record() {
+    check_usable("QREX_TCP_Stream::end_record");
     send_fragment(true);
 }
 
@@ -99,6 +126,14 @@ void QREX_TCP_Stream::read_fragment_header() {
     in_record_start_ = false;
     ORTU_DEBUG(qrex, 3, "TCPStr.0x%x, recv fragment %ld, %s\n", qrex_tag(this),
                (long)in_fragment_not_read_, in_last_fragment_ ? "L" : "");
+    // Refused on the announcement, before any of it is read or buffered.
+    in_record_size_ += in_fragment_not_read_;
+    if (max_record_ && in_record_size_ > max_record_) {
+        ORTU_DEBUG(qrex, 0, "TCPStr.0x%x, incoming record of more than %zu bytes refused\n",
+                   qrex_tag(this), max_record_);
+        record_too_large_ = true;
+        break_connection("QREX_TCP_Stream::read_fragment_header", MESSAGE_TOO_LONG);
+    }
 }
 
 void QREX_TCP_Stream::fill(size_t wanted) {
@@ -118,6 +153,7 @@ void QREX_TCP_Stream::fill(size_t wanted) {
 }
 
 qrex_uint32_t QREX_TCP_Stream::get_int32() {
+    check_usable("QREX_TCP_Stream::get_int32");
     if (in_end_of_data_ - in_current_ >= (int)sizeof(qrex_int32_t)) {
         const qrex_uint32_t v = get_be32(in_current_);
         in_current_ += sizeof(qrex_int32_t);
@@ -129,6 +165,7 @@ qrex_uint32_t QREX_TCP_Stream::get_int32() {
 }
 
 void QREX_TCP_Stream::get_bytes(void* data, size_t n) {
+    check_usable("QREX_TCP_Stream::get_bytes");
     unsigned char* p = static_cast<unsigned char*>(data);
     while (n) {
         size_t avail = static_cast<size_t>(in_end_of_data_ - in_current_);
@@ -145,19 +182,33 @@ void QREX_TCP_Stream::get_bytes(void* data, size_t n) {
     }
 }
 
-void QREX_TCP_Stream::skip_record() {
+void QREX_TCP_Stream::finish_record() {
+    check_usable("QREX_TCP_Stream::finish_record");
+    // A record with no fragment read yet has not begun: nothing to finish.
+    if (in_record_start_)
+        return;
     for (;;) {
         while (in_fragment_not_read_) {
             const size_t n =
                 socket_->read(in_, std::min<size_t>(in_fragment_not_read_, BUFFER_SIZE));
             if (n == 0 || n > in_fragment_not_read_)
-                throw_comm_error("QREX_TCP_Stream::skip_record", 10057);
+                throw_comm_error("QREX_TCP_Stream::finish_record", 10057);
             in_fragment_not_read_ -= static_cast<qrex_uint32_t>(n);
         }
         if (in_last_fragment_)
             break;
         read_fragment_header();
     }
+    // Whatever the reader left of the record is not looked at.
+    in_current_ = in_end_of_data_ = in_;
+}
+
+void QREX_TCP_Stream::skip_record() {
+    check_usable("QREX_TCP_Stream::skip_record");
+    if (!in_record_start_)
+        finish_record();
     in_current_ = in_end_of_data_ = in_;
     in_record_start_ = true;
+    in_record_size_ = 0;
+    record_too_large_ = false;
 }

@@ -12,6 +12,10 @@ constexpr qrex_uint32_t RM_LAST_FRAGMENT = 0x80000000u;
 class QREX_TCP_Stream : public QREX_Input_Stream, public QREX_Output_Stream {
 public:
     enum : size_t { BUFFER_SIZE = 4096 };
+    // The largest incoming record accepted by default, in payload bytes:
+    // far above a download piece or a batch of 32 rows, far below what
+    // would hurt to hold.
+    enum : size_t { DEFAULT_MAX_RECORD = 16u << 20 };
 
     // The adapter is not owned and must outlive the stream.
     explicit QREX_TCP_Stream(QREX_Socket_Adapter* socket);
@@ -26,6 +30,20 @@ public:
     void skip_record() override;
     qrex_uint32_t get_int32() override;
     void get_bytes(void* data, size_t n) override;
+    void finish_record() override;
+
+    // Incoming records whose fragments announce more payload than this are
+    // refused before their payload is read: communication_error, and the
+    // connection is abandoned. 0: no limit.
+    void set_max_record(size_t bytes) { max_record_ = bytes; }
+    size_t max_record() const { return max_record_; }
+    // The last failure was a record over that limit.
+    bool record_too_large() const { return record_too_large_; }
+    // The peer broke the framing rules; every later operation fails.
+    bool broken() const { return broken_; }
+    // Bytes of the peer are held here, not waiting on the socket: whoever
+    // waits for the socket to become readable looks here first.
+    bool input_buffered() const { return in_end_of_data_ != in_current_; }
 
     // Output side. A fragment leaves only when the next item does not fit.
     void end_record() override;
@@ -40,6 +58,8 @@ private:
     void send_fragment(bool last);
     void read_fragment_header();
     void fill(size_t wanted);
+    void check_usable(const char* where);
+    [[noreturn]] void break_connection(const char* where, int code);
 
     QREX_Socket_Adapter* socket_;
 
@@ -56,6 +76,11 @@ private:
     bool in_record_start_;
     // A non-last fragment of the record being written has already left.
     bool out_fragment_sent_;
+    // Payload announced so far by the fragments of the incoming record.
+    size_t in_record_size_;
+    size_t max_record_;
+    bool record_too_large_;
+    bool broken_;
 
     XDR_StreamInput xdr_in_;
     XDR_StreamOutput xdr_out_;
