@@ -16,6 +16,9 @@ public:
     // drops it. Whoever acts on a decoded message calls this first, so that
     // nothing is done for a record that ends early.
     virtual void finish_record() = 0;
+    // The decoder is about to allocate size bytes for the current record;
+    // a stream that bounds what a record may cost raises here.
+    virtual void charge_memory(size_t size) { (void)size; }
     virtual ~QREX_Input_Stream() = default;
     virtual void prepare_input() {}
     virtual void prepare_output() {}

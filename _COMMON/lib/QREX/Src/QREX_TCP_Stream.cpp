@@ -30,8 +30,35 @@ QREX_TCP_Stream::QREX_TCP_Stream(QREX_Socket_Adapter* socket)
     : socket_(socket), out_current_(out_ + sizeof(qrex_int32_t)), out_end_(out_ + BUFFER_SIZE),
       in_current_(in_), in_end_of_data_(in_), in_last_fragment_(true), in_fragment_not_read_(0),
       in_record_start_(true), out_fragment_sent_(false), in_record_size_(0),
-      max_record_(DEFAULT_MAX_RECORD), record_too_large_(false), broken_(false), xdr_in_(this),
-      xdr_out_(this) {}
+      max_record_(DEFAULT_MAX_RECORD), record_too_large_(false), in_record_received_(0),
+      in_record_charged_(0), memory_factor_(DEFAULT_MEMORY_FACTOR),
+      memory_allowance_(DEFAULT_MEMORY_ALLOWANCE), memory_limit_hit_(false), broken_(false),
+      xdr_in_(this), xdr_out_(this) {}
+
+namespace {
+
+// What the heap really spends on a block: a header word, rounded up to 16
+// bytes, never less than 32.
+size_t heap_cost(size_t size) {
+    const size_t chunk = (size + 8 + 15) & ~size_t{15};
+    return chunk < 32 ? 32 : chunk;
+}
+
+} // namespace
+
+void QREX_TCP_Stream::charge_memory(size_t size) {
+    in_record_charged_ += heap_cost(size);
+    if (!memory_factor_)
+        return;
+    const size_t allowed = memory_allowance_ + memory_factor_ * in_record_received_;
+    if (in_record_charged_ <= allowed)
+        return;
+    ORTU_DEBUG(qrex, 0,
+               "TCPStr.0x%x, record of %zu bytes would take more than %zu bytes of memory\n",
+               qrex_tag(this), in_record_received_, allowed);
+    memory_limit_hit_ = true;
+    break_connection("QREX_TCP_Stream::charge_memory", MESSAGE_TOO_LONG);
+}
 
 void QREX_TCP_Stream::check_usable(const char* where) {
     if (broken_)
@@ -150,6 +177,7 @@ void QREX_TCP_Stream::fill(size_t wanted) {
         throw_comm_error("QREX_TCP_Stream::fill", 10057);
     in_end_of_data_ += n;
     in_fragment_not_read_ -= static_cast<qrex_uint32_t>(n);
+    in_record_received_ += n;
 }
 
 qrex_uint32_t QREX_TCP_Stream::get_int32() {
@@ -211,4 +239,7 @@ void QREX_TCP_Stream::skip_record() {
     in_record_start_ = true;
     in_record_size_ = 0;
     record_too_large_ = false;
+    in_record_received_ = 0;
+    in_record_charged_ = 0;
+    memory_limit_hit_ = false;
 }

@@ -39,6 +39,23 @@ public:
     size_t max_record() const { return max_record_; }
     // The last failure was a record over that limit.
     bool record_too_large() const { return record_too_large_; }
+
+    // What decoding one record may allocate: factor times the record's
+    // payload received so far, plus allowance (for storage taken ahead of
+    // the bytes that fill it). Allocations are counted as the heap spends
+    // them, small ones at the heap's minimum. Beyond it: communication_error
+    // and the connection is abandoned. Factor 0: no limit.
+    void limit_memory(unsigned factor, size_t allowance) {
+        memory_factor_ = factor;
+        memory_allowance_ = allowance;
+    }
+    void charge_memory(size_t size) override;
+    // The last failure was a record over the memory limit.
+    bool memory_limit_hit() const { return memory_limit_hit_; }
+    // The default for a record from the peer: generous, since a legitimate
+    // batch of short values costs several times its bytes.
+    enum : unsigned { DEFAULT_MEMORY_FACTOR = 16 };
+    enum : size_t { DEFAULT_MEMORY_ALLOWANCE = 1u << 20 };
     // The peer broke the framing rules; every later operation fails.
     bool broken() const { return broken_; }
     // Bytes of the peer are held here, not waiting on the socket: whoever
@@ -80,6 +97,13 @@ private:
     size_t in_record_size_;
     size_t max_record_;
     bool record_too_large_;
+    // Payload of the incoming record taken from the socket, and what its
+    // decoding has allocated.
+    size_t in_record_received_;
+    size_t in_record_charged_;
+    unsigned memory_factor_;
+    size_t memory_allowance_;
+    bool memory_limit_hit_;
     bool broken_;
 
     XDR_StreamInput xdr_in_;

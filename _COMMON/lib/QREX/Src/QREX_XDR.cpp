@@ -208,6 +208,7 @@ void XDR_StreamInput::XDR_opaque(void* data, qrex_uint32_t n) {
 void XDR_StreamInput::read_growing(char** storage, qrex_uint32_t n, size_t extra,
                                    qrex_uint32_t* received) {
     size_t capacity = std::min<size_t>(n, GROWTH_CHUNK);
+    in_->charge_memory(capacity + extra);
     char* buffer = static_cast<char*>(qrex_malloc(capacity + extra));
     store(storage, buffer);
     size_t got = 0;
@@ -215,6 +216,7 @@ void XDR_StreamInput::read_growing(char** storage, qrex_uint32_t n, size_t extra
         while (got < n) {
             if (got == capacity) {
                 const size_t grown = std::min<size_t>(n, capacity * 2);
+                in_->charge_memory(grown + extra);
                 char* bigger = static_cast<char*>(qrex_malloc(grown + extra));
                 std::memcpy(bigger, buffer, got);
                 qrex_free(buffer);
@@ -335,6 +337,7 @@ void XDR_StreamInput::XDR_array(void** elements, qrex_uint32_t* count, qrex_uint
     // Storage grows with the elements that actually arrive. Whatever exists
     // is zero-filled and counted, so that freeing after a failure is safe.
     size_t capacity = std::min<size_t>(n, std::max<size_t>(1, GROWTH_CHUNK / element_size));
+    in_->charge_memory(capacity * element_size);
     p = static_cast<char*>(qrex_malloc(capacity * element_size));
     std::memset(p, 0, capacity * element_size);
     store(elements, p);
@@ -343,6 +346,7 @@ void XDR_StreamInput::XDR_array(void** elements, qrex_uint32_t* count, qrex_uint
         while (done < n) {
             if (done == capacity) {
                 const size_t grown = std::min<size_t>(n, capacity * 2);
+                in_->charge_memory(grown * element_size);
                 char* bigger = static_cast<char*>(qrex_malloc(grown * element_size));
                 std::memcpy(bigger, p, capacity * element_size);
                 std::memset(bigger + capacity * element_size, 0, (grown - capacity) * element_size);
