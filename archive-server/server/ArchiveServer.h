@@ -55,7 +55,8 @@ struct ServerConfig {
     // stops reading loses its connection, nobody else notices.
     uint32_t writeTimeoutMs = 10000;
     uint32_t maxConnections = 64;
-    // Largest request record accepted, in bytes on the wire.
+    // Largest request record accepted: the payload of its fragments, headers
+    // not counted. A request over it is refused before any of it runs.
     uint32_t maxRequestBytes = 4 * 1024 * 1024;
     // Jobs of one client waiting behind its running job.
     uint32_t maxQueuedJobs = 16;

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <sys/socket.h>
 
 namespace vqarchive {
@@ -18,6 +19,10 @@ using std::chrono::steady_clock;
 
 // Winsock's "message too long", for a request over its budget.
 constexpr uint32_t kMessageTooLong = 10040;
+// What decoding a request may allocate, as a multiple of its bytes, and the
+// fixed part on top that covers storage taken ahead of the bytes filling it.
+constexpr unsigned kRequestMemoryFactor = 4;
+constexpr size_t kRequestMemoryAllowance = 128 * 1024;
 // The most a peer may send back on the back connection (the proof's reply).
 constexpr size_t kBackReplyBudget = 64 * 1024;
 // How often a waiting session looks at its deadlines.
@@ -133,7 +138,11 @@ ClientSession::ClientSession(const ServerConfig& config, ArchiveStore& store, Se
           [this](const InetEndpoint& target, uint32_t timeoutMs) {
               return connectBack(target, timeoutMs);
           })),
-      accepted_(steady_clock::now()) {}
+      accepted_(steady_clock::now()) {
+    // Both limits apply while a request is read, before anything acts on it.
+    stream_->set_max_record(config_.maxRequestBytes);
+    stream_->limit_memory(kRequestMemoryFactor, kRequestMemoryAllowance);
+}
 
 ClientSession::~ClientSession() {
     requestStop("server stopping");
@@ -176,8 +185,11 @@ void ClientSession::run() {
     try {
         reason = serve();
     } catch (const ORTU_Exception& e) {
-        if (adapter_.overBudget())
+        if (stream_->record_too_large() || adapter_.overBudget())
             reason = "request larger than " + std::to_string(config_.maxRequestBytes) + " bytes";
+        else if (stream_->memory_limit_hit())
+            reason = "request would take more than " + std::to_string(kRequestMemoryFactor) +
+                     " times its size in memory";
         else if (adapter_.lastError() == WSAETIMEDOUT_CODE)
             reason = "timed out reading a request or writing a reply";
         else if (adapter_.lastError() == WSAENOTCONN_CODE ||
@@ -241,6 +253,9 @@ std::string ClientSession::serve() {
         for (;;) {
             if (processor_->closing())
                 return processor_->closingReason();
+            // A request read ahead with the last one is not on the socket.
+            if (stream_->input_buffered())
+                break;
             uint32_t slice = kWaitSliceMs;
             if (!provenSeen_) {
                 const long long left = millisecondsUntil(handshakeDeadline);
@@ -266,7 +281,8 @@ std::string ClientSession::serve() {
         SteadyTime requestDeadline = steady_clock::now() + milliseconds(config_.requestTimeoutMs);
         if (!provenSeen_)
             requestDeadline = std::min(requestDeadline, handshakeDeadline);
-        adapter_.limitReads(requestDeadline, config_.maxRequestBytes);
+        // The stream counts the request's payload; the socket only its time.
+        adapter_.limitReads(requestDeadline, SIZE_MAX);
         processor_->serveOne(*stream_, handshakeDeadline);
         provenSeen_ = processor_->proven();
         lastActivity = steady_clock::now();

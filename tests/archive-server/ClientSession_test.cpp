@@ -186,6 +186,135 @@ TEST_F(ClientSession, OversizedRequestClosesTheConnection) {
     EXPECT_TRUE(c.results().selects(2).empty());
 }
 
+namespace {
+
+void appendWords(std::vector<uint8_t>& out, std::initializer_list<uint32_t> words) {
+    for (uint32_t w : words) {
+        out.push_back(static_cast<uint8_t>(w >> 24));
+        out.push_back(static_cast<uint8_t>(w >> 16));
+        out.push_back(static_cast<uint8_t>(w >> 8));
+        out.push_back(static_cast<uint8_t>(w));
+    }
+}
+
+void appendText(std::vector<uint8_t>& out, const std::string& text) {
+    appendWords(out, {static_cast<uint32_t>(text.size())});
+    out.insert(out.end(), text.begin(), text.end());
+    out.resize(out.size() + (4 - text.size() % 4) % 4, 0);
+}
+
+// One request record of DBServer in a single fragment whose header claims
+// `missing` bytes more than the record holds.
+std::vector<uint8_t> requestRecord(uint32_t callId, const std::vector<uint8_t>& arguments,
+                                   uint32_t missing = 0) {
+    std::vector<uint8_t> payload;
+    appendWords(payload, {7, REQUEST_WITH_HASH, callId, DBServer_HASH});
+    payload.insert(payload.end(), arguments.begin(), arguments.end());
+    std::vector<uint8_t> out;
+    appendWords(out, {0x80000000u | static_cast<uint32_t>(payload.size() + missing)});
+    out.insert(out.end(), payload.begin(), payload.end());
+    return out;
+}
+
+std::vector<uint8_t> sqlArguments(uint32_t id, const std::string& statement) {
+    std::vector<uint8_t> a;
+    appendWords(a, {id});
+    appendText(a, statement);
+    return a;
+}
+
+size_t recordsWithId(RawClient& c, uint32_t job, uint32_t id) {
+    c.sql(job, "SELECT Media_ID FROM media WHERE Media_ID = " + std::to_string(id));
+    if (!c.results().waitSelectDone(job))
+        return 99;
+    return valuesOf(c.results().selects(job)).size();
+}
+
+} // namespace
+
+TEST_F(ClientSession, TruncatedRequestIsNeverRun) {
+    auto server = serve();
+    const uint32_t victim = Known::kFirstFiller;
+    {
+        RawClient c(server->port());
+        ASSERT_TRUE(c.initialize().passwordValid);
+        // Everything a Delete of the record needs is there, but the record
+        // promised four bytes more when the client went away.
+        std::vector<uint8_t> ids;
+        appendWords(ids, {41, 1, victim});
+        c.sendRaw(requestRecord(CALL_Delete, ids, 4));
+        c.shutdownSending();
+        EXPECT_TRUE(c.waitClosedByServer());
+    }
+    {
+        RawClient c(server->port());
+        ASSERT_TRUE(c.initialize().passwordValid);
+        c.sendRaw(requestRecord(CALL_SQLExecute, sqlArguments(42, "SELECT 1 AS one"), 8));
+        c.shutdownSending();
+        EXPECT_TRUE(c.waitClosedByServer());
+        EXPECT_TRUE(c.results().selects(42).empty());
+    }
+    RawClient check(server->port());
+    ASSERT_TRUE(check.initialize().passwordValid);
+    EXPECT_EQ(recordsWithId(check, 43, victim), 1u);
+    for (const std::string& line : server->log()) {
+        EXPECT_EQ(line.find("job Delete 41"), std::string::npos) << line;
+        EXPECT_EQ(line.find("job SQLExecute 42"), std::string::npos) << line;
+    }
+}
+
+TEST_F(ClientSession, RequestLimitCountsThePayloadAndIsCheckedBeforeItRuns) {
+    auto server = serve([](vqarchive::ServerConfig& c) { c.maxRequestBytes = 65536; });
+    RawClient c(server->port());
+    ASSERT_TRUE(c.initialize().passwordValid);
+    // Exactly 65536 bytes of payload: 16 of header, 8 of id and length, and
+    // a statement that fills the rest. Accepted and run.
+    const std::string comment(65536 - 16 - 8 - std::string("SELECT 1 AS one /**/").size(), 'x');
+    const std::string fits = "SELECT 1 AS one /*" + comment + "*/";
+    ASSERT_EQ(requestRecord(CALL_SQLExecute, sqlArguments(1, fits)).size(), 65536u + 4);
+    c.sendRaw(requestRecord(CALL_SQLExecute, sqlArguments(1, fits)));
+    ASSERT_TRUE(c.results().waitSelectDone(1));
+    EXPECT_EQ(c.results().selects(1).back().code, deSuccess);
+    // One byte more, in bytes behind a short statement: refused, not run.
+    std::vector<uint8_t> arguments = sqlArguments(2, "SELECT 2 AS two");
+    arguments.resize(65537 - 16, 0);
+    try {
+        c.sendRaw(requestRecord(CALL_SQLExecute, arguments));
+    } catch (const ORTU_Exception&) {
+        // The server may close before all of it is written.
+    }
+    EXPECT_TRUE(c.waitClosedByServer());
+    EXPECT_TRUE(server->waitForLog("request larger than 65536 bytes"));
+    EXPECT_TRUE(c.results().selects(2).empty());
+    EXPECT_FALSE(server->logContains("job SQLExecute 2 "));
+}
+
+TEST_F(ClientSession, DecodedRequestTakesAtMostFourTimesItsSizeInMemory) {
+    auto server = serve();
+    RawClient c(server->port());
+    ASSERT_TRUE(c.initialize().passwordValid);
+    // A search for the empty phrase, 900,000 times: 3.6 MB on the wire, and
+    // nine times that once each phrase is a string of its own.
+    const std::vector<std::string> phrases(900000);
+    try {
+        c.search(5, {Known::kFirstFiller}, phrases, smAnyOf);
+    } catch (const ORTU_Exception&) {
+        // The server may close before all of it is written.
+    }
+    EXPECT_TRUE(c.waitClosedByServer());
+    EXPECT_TRUE(server->waitForLog("request would take more than 4 times its size in memory"));
+    EXPECT_FALSE(server->logContains("job SearchText 5 "));
+    EXPECT_TRUE(c.results().searches(5).empty());
+
+    // Phrases as people type them are searched as before.
+    RawClient d(server->port());
+    ASSERT_TRUE(d.initialize().passwordValid);
+    const std::vector<std::string> typed(200, "needle");
+    d.search(6, {Known::kFirstFiller, Known::kFirstFiller + 1}, typed, smAllOf);
+    ASSERT_TRUE(d.results().waitSearchDone(6, 2));
+    EXPECT_EQ(d.results().searches(6).back().code, deSuccess);
+}
+
 TEST_F(ClientSession, IdleConnectionIsClosed) {
     auto server = serve([](vqarchive::ServerConfig& c) { c.idleTimeoutMs = 300; });
     RawClient c(server->port());

@@ -450,6 +450,11 @@ void RawClient::sendRaw(const std::vector<uint8_t>& bytes) {
     socket_->send(bytes.data(), bytes.size(), 5000, &stop_);
 }
 
+void RawClient::shutdownSending() {
+    if (socket_->is_open())
+        ::shutdown(socket_->handle(), SHUT_WR);
+}
+
 bool RawClient::waitClosedByServer(int timeoutMs) {
     const auto deadline = steady_clock::now() + milliseconds(timeoutMs);
     char buffer[4096];
