@@ -465,6 +465,10 @@ int ConnectionManager::connect(const char* host, ORTU_UINT16 port, const char* p
         link->channel->unlimit_calls();
         return 0;
     } catch (const ConnectionException& e) {
+        // Connect tells its host only the code: the text, the server's own
+        // reason for a refusal among them, goes to the log.
+        ORTU_DEBUG(lxtcp, 0, "connect(%s:%u) failed, code %d: %s\n", host, port, e.code(),
+                   e.what());
         return e.code();
     } catch (const ORTU_Exception& e) {
         ORTU_DEBUG(lxtcp, 1, "connect(%s:%u) failed: %s\n", host, port, e.what());

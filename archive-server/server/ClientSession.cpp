@@ -126,7 +126,8 @@ void LimitedSocketAdapter::write(const void* buffer, size_t n) {
 // ---------------------------------------------------------------- session
 
 ClientSession::ClientSession(const ServerConfig& config, ArchiveStore& store, ServerLog& log,
-                             std::unique_ptr<TCP_Socket> socket, uint64_t number)
+                             std::unique_ptr<TCP_Socket> socket, uint64_t number,
+                             const std::string& refusal)
     : config_(config), log_(log), socket_(std::move(socket)),
       tag_("client #" + std::to_string(number) + " " +
            addressText(socket_->peer_endpoint().addr.addr) + ":" +
@@ -138,7 +139,10 @@ ClientSession::ClientSession(const ServerConfig& config, ArchiveStore& store, Se
           [this](const InetEndpoint& target, uint32_t timeoutMs) {
               return connectBack(target, timeoutMs);
           })),
-      accepted_(steady_clock::now()) {
+      accepted_(steady_clock::now()), refusing_(!refusal.empty()),
+      lastActivity_(accepted_.time_since_epoch().count()) {
+    if (refusing_)
+        processor_->refuseEveryInitialize(refusal, "connection limit reached");
     // Both limits apply while a request is read, before anything acts on it.
     stream_->set_max_record(config_.maxRequestBytes);
     stream_->limit_memory(kRequestMemoryFactor, kRequestMemoryAllowance);
@@ -165,6 +169,16 @@ void ClientSession::requestStop(const char* reason) {
 
 bool ClientSession::proven() const {
     return provenSeen_.load();
+}
+
+bool ClientSession::mayGiveWay(SteadyTime now) const {
+    if (refusing_)
+        return false;
+    if (!provenSeen_)
+        return now - accepted_ >=
+               milliseconds(std::max<uint32_t>(config_.handshakeTimeoutMs / 4, 1));
+    const SteadyTime last{SteadyTime::duration(lastActivity_.load())};
+    return now - last >= kIdleGrace;
 }
 
 void ClientSession::join() {
@@ -273,9 +287,10 @@ std::string ClientSession::serve() {
             if (r != ORTU_WAIT_TIMEOUT)
                 return "waiting for a request failed";
             const SteadyTime now = steady_clock::now();
-            if (processor_->busy())
+            if (processor_->busy()) {
                 lastActivity = now; // a running job is activity
-            else if (provenSeen_ && now - lastActivity >= milliseconds(config_.idleTimeoutMs))
+                lastActivity_ = now.time_since_epoch().count();
+            } else if (provenSeen_ && now - lastActivity >= milliseconds(config_.idleTimeoutMs))
                 return "idle for " + std::to_string(config_.idleTimeoutMs) + " ms";
         }
         SteadyTime requestDeadline = steady_clock::now() + milliseconds(config_.requestTimeoutMs);
@@ -286,6 +301,7 @@ std::string ClientSession::serve() {
         processor_->serveOne(*stream_, handshakeDeadline);
         provenSeen_ = processor_->proven();
         lastActivity = steady_clock::now();
+        lastActivity_ = lastActivity.time_since_epoch().count();
         if (processor_->closing())
             return processor_->closingReason();
     }
