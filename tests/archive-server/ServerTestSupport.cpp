@@ -396,6 +396,11 @@ void RawClient::serveBack() {
         QREX_TCP_Stream stream(&adapter);
         BackDispatcher dispatcher(backModule(), servant_.get());
         for (;;) {
+            // Calls read ahead with the last one are in the stream already.
+            if (stream.input_buffered() && !stop_.is_signalled()) {
+                dispatcher.dispatch(&stream);
+                continue;
+            }
             const ORTU_Fd_Waitable readable(accepted->handle(), POLLIN);
             const ORTU_UINT32 r = ortu_wait_cancelable(readable, &stop_, 50);
             if (r == ORTU_WAIT_OBJECT_0 + 1)

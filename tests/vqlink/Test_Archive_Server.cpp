@@ -256,7 +256,11 @@ void Test_Archive_Server::serve(Session* session) {
         QREX_TCP_Stream stream(session->client_adapter.get());
         const ORTU_Fd_Waitable readable(session->client->handle(), POLLIN);
         for (;;) {
-            if (ortu_wait_for_objects(readable, stop_, false, ORTU_INFINITE) != ORTU_WAIT_OBJECT_0)
+            // Requests read ahead with the last one are in the stream already.
+            if (!stream.input_buffered() &&
+                ortu_wait_for_objects(readable, stop_, false, ORTU_INFINITE) != ORTU_WAIT_OBJECT_0)
+                break;
+            if (stop_.is_signalled())
                 break;
             std::lock_guard<std::mutex> hold(session->lock);
             dispatcher.dispatch(&stream);

@@ -25,8 +25,34 @@ qrex_uint32_t padding_of(qrex_uint32_t n) {
 
 const unsigned char zero_padding[4] = {0, 0, 0, 0};
 
-// Words carried per step by the byte-per-word fast path.
-constexpr size_t UCHAR_BATCH = 1024;
+// The byte-per-word form in bulk: loops simple enough for the compiler to
+// turn into vector instructions.
+void bytes_to_words(const qrex_uint8_t* bytes, unsigned char* words, size_t n) {
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    for (size_t j = 0; j < n; ++j) {
+        const qrex_uint32_t w = static_cast<qrex_uint32_t>(bytes[j]) << 24;
+        std::memcpy(words + 4 * j, &w, 4);
+    }
+#else
+    for (size_t j = 0; j < n; ++j) {
+        const qrex_uint32_t w = bytes[j];
+        std::memcpy(words + 4 * j, &w, 4);
+    }
+#endif
+}
+
+void words_to_bytes(const unsigned char* words, qrex_uint8_t* bytes, size_t n) {
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    for (size_t j = 0; j < n; ++j) {
+        qrex_uint32_t w;
+        std::memcpy(&w, words + 4 * j, 4);
+        bytes[j] = static_cast<qrex_uint8_t>(w >> 24);
+    }
+#else
+    for (size_t j = 0; j < n; ++j)
+        bytes[j] = words[4 * j + 3];
+#endif
+}
 
 bool is_scalar_function(XDR_function f) {
     return f == qrex_xdr_char || f == qrex_xdr_uchar || f == qrex_xdr_short ||
@@ -133,19 +159,27 @@ void XDR_StreamOutput::XDR_array(void** elements, qrex_uint32_t* count, qrex_uin
     if (n == 0)
         return;
     if (function == qrex_xdr_uchar && element_size == 1) {
-        // Same wire form as one XDR_uchar per element, built a block at a time.
-        unsigned char words[UCHAR_BATCH * 4] = {};
-        for (qrex_uint32_t done = 0; done < n;) {
-            const size_t k = std::min<size_t>(UCHAR_BATCH, n - done);
-            for (size_t j = 0; j < k; ++j)
-                words[4 * j + 3] = static_cast<unsigned char>(p[done + j]);
-            out_->put_bytes(words, 4 * k);
-            done += static_cast<qrex_uint32_t>(k);
-        }
+        encode_uchar_array(reinterpret_cast<const qrex_uint8_t*>(p), n);
         return;
     }
     for (qrex_uint32_t i = 0; i < n; ++i)
         function(this, p + static_cast<size_t>(i) * element_size);
+}
+
+void XDR_StreamOutput::encode_uchar_array(const qrex_uint8_t* elements, qrex_uint32_t count) {
+    // Same wire form as one XDR_uchar per element, written in place, as
+    // many whole words at a time as the fragment has room for.
+    for (qrex_uint32_t done = 0; done < count;) {
+        unsigned char* room = nullptr;
+        const size_t words = std::min<size_t>(out_->reserve(&room) / 4, count - done);
+        if (words == 0) {
+            out_->put_int32(elements[done++]);
+            continue;
+        }
+        bytes_to_words(elements + done, room, words);
+        out_->commit(4 * words);
+        done += static_cast<qrex_uint32_t>(words);
+    }
 }
 
 // ---------------------------------------------------------------- decoding
@@ -289,14 +323,19 @@ void XDR_StreamInput::XDR_bytes(void** data, qrex_uint32_t* length, qrex_uint32_
 }
 
 void XDR_StreamInput::decode_uchar_array(qrex_uint8_t* elements, qrex_uint32_t count) {
-    unsigned char words[UCHAR_BATCH * 4];
+    // The low byte of each big-endian word, as XDR_uchar stores it, taken
+    // from the stream's buffer as many whole words at a time as are there.
     for (qrex_uint32_t done = 0; done < count;) {
-        const size_t k = std::min<size_t>(UCHAR_BATCH, count - done);
-        in_->get_bytes(words, 4 * k);
-        // The low byte of each big-endian word, as XDR_uchar stores it.
-        for (size_t j = 0; j < k; ++j)
-            elements[done + j] = words[4 * j + 3];
-        done += static_cast<qrex_uint32_t>(k);
+        const unsigned char* data = nullptr;
+        const size_t words = std::min<size_t>(in_->peek(&data) / 4, count - done);
+        if (words == 0) {
+            // A word split across fragments, or a stream without a buffer.
+            elements[done++] = static_cast<qrex_uint8_t>(in_->get_int32() & 0xFF);
+            continue;
+        }
+        words_to_bytes(data, elements + done, words);
+        in_->consume(4 * words);
+        done += static_cast<qrex_uint32_t>(words);
     }
 }
 
