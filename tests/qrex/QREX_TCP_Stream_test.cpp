@@ -200,7 +200,7 @@ TEST(TCP_Stream_Send, WireFormIsThatOfTheUnbufferedStream) {
     for (int record = 0; record < 60; ++record) {
         const int items = std::uniform_int_distribution<int>(1, 40)(rng);
         for (int i = 0; i < items; ++i) {
-            switch (std::uniform_int_distribution<int>(0, 2)(rng)) {
+            switch (std::uniform_int_distribution<int>(0, 3)(rng)) {
             case 0: {
                 const qrex_uint32_t v = rng();
                 stream.put_int32(v);
@@ -212,6 +212,19 @@ TEST(TCP_Stream_Send, WireFormIsThatOfTheUnbufferedStream) {
                 for (auto& c : b)
                     c = static_cast<unsigned char>(rng());
                 stream.put_bytes(b.data(), b.size());
+                reference.put_bytes(b);
+                break;
+            }
+            case 3: {
+                // A string, length and padding as XDR has them.
+                std::string text(std::uniform_int_distribution<size_t>(0, 60)(rng), 'x');
+                for (auto& c : text)
+                    c = static_cast<char>('a' + rng() % 26);
+                char* p = text.data();
+                stream.output()->XDR_string(&p, 0xFFFFFFFFu);
+                reference.put_int32(static_cast<qrex_uint32_t>(text.size()));
+                Bytes b(text.begin(), text.end());
+                b.resize((b.size() + 3) & ~size_t{3}, 0);
                 reference.put_bytes(b);
                 break;
             }

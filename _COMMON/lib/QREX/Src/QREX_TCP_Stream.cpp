@@ -37,12 +37,13 @@ constexpr size_t HEADER = sizeof(qrex_int32_t);
 } // namespace
 
 QREX_TCP_Stream::QREX_TCP_Stream(QREX_Socket_Adapter* socket)
-    : socket_(socket), fragment_(out_), out_current_(out_ + HEADER), out_fragment_sent_(false),
-      in_pos_(in_), in_end_(in_), in_fragment_left_(0), in_last_fragment_(true),
-      in_record_start_(true), in_record_size_(0), max_record_(DEFAULT_MAX_RECORD),
-      record_too_large_(false), in_record_received_(0), in_record_charged_(0),
-      memory_factor_(DEFAULT_MEMORY_FACTOR), memory_allowance_(DEFAULT_MEMORY_ALLOWANCE),
-      memory_limit_hit_(false), broken_(false), xdr_in_(this), xdr_out_(this) {}
+    : socket_(socket), fragment_(out_), out_current_(out_ + HEADER),
+      fragment_end_(out_ + BUFFER_SIZE), out_fragment_sent_(false), in_pos_(in_), in_end_(in_),
+      in_fragment_left_(0), in_last_fragment_(true), in_record_start_(true), in_record_size_(0),
+      max_record_(DEFAULT_MAX_RECORD), record_too_large_(false), in_record_received_(0),
+      in_record_charged_(0), memory_factor_(DEFAULT_MEMORY_FACTOR),
+      memory_allowance_(DEFAULT_MEMORY_ALLOWANCE), memory_limit_hit_(false), broken_(false),
+      xdr_in_(this), xdr_out_(this) {}
 
 void QREX_TCP_Stream::charge_memory(size_t size) {
     in_record_charged_ += heap_cost(size);
@@ -77,8 +78,10 @@ void QREX_TCP_Stream::break_connection(const char* where, int code) {
 
 // ---------------------------------------------------------------- output
 
-size_t QREX_TCP_Stream::fragment_room() const {
-    return FRAGMENT_PAYLOAD - static_cast<size_t>(out_current_ - fragment_ - HEADER);
+void QREX_TCP_Stream::open_fragment(unsigned char* at) {
+    fragment_ = at;
+    out_current_ = at + HEADER;
+    fragment_end_ = at + BUFFER_SIZE;
 }
 
 void QREX_TCP_Stream::close_fragment(bool last) {
@@ -91,8 +94,7 @@ void QREX_TCP_Stream::close_fragment(bool last) {
     ORTU_DEBUG(qrex, 3, "TCPStr.0x%x, send fragment %d, %s\n", qrex_tag(this), (int)size,
                last ? "L" : "");
     // The next fragment opens behind this one.
-    fragment_ = out_current_;
-    out_current_ += HEADER;
+    open_fragment(out_current_);
     if (last) {
         flush();
         out_fragment_sent_ = false;
@@ -108,14 +110,14 @@ void QREX_TCP_Stream::flush() {
     // Emptied before writing: a failed write must not leave fragments
     // behind to go out again in front of a later message. The open
     // fragment holds nothing yet whenever this runs.
-    fragment_ = out_;
-    out_current_ = out_ + HEADER;
+    open_fragment(out_);
     if (length)
         socket_->write(out_, length);
 }
 
 void QREX_TCP_Stream::put_int32(qrex_uint32_t value) {
-    check_usable("QREX_TCP_Stream::put_int32");
+    if (broken_)
+        check_usable("QREX_TCP_Stream::put_int32");
     if (fragment_room() < HEADER)
         close_fragment(false);
     ORTU_ASSERT(fragment_room() >= HEADER);
@@ -124,7 +126,8 @@ void QREX_TCP_Stream::put_int32(qrex_uint32_t value) {
 }
 
 void QREX_TCP_Stream::put_bytes(const void* data, size_t n) {
-    check_usable("QREX_TCP_Stream::put_bytes");
+    if (broken_)
+        check_usable("QREX_TCP_Stream::put_bytes");
     const unsigned char* p = static_cast<const unsigned char*>(data);
     while (n) {
         size_t free_room = fragment_room();
@@ -142,7 +145,8 @@ void QREX_TCP_Stream::put_bytes(const void* data, size_t n) {
 }
 
 size_t QREX_TCP_Stream::reserve(unsigned char** data) {
-    check_usable("QREX_TCP_Stream::reserve");
+    if (broken_)
+        check_usable("QREX_TCP_Stream::reserve");
     if (fragment_room() == 0)
         close_fragment(false);
     *data = out_current_;
@@ -161,8 +165,7 @@ void QREX_TCP_Stream::end_record() {
 
 void QREX_TCP_Stream::abort_record() {
     // Everything buffered belongs to this record: the last one left whole.
-    fragment_ = out_;
-    out_current_ = out_ + HEADER;
+    open_fragment(out_);
     if (!out_fragment_sent_)
         return;
     // Part of the record is already on the wire: close it with an empty last
@@ -222,7 +225,8 @@ bool QREX_TCP_Stream::next_fragment(size_t wanted) {
 }
 
 qrex_uint32_t QREX_TCP_Stream::get_int32() {
-    check_usable("QREX_TCP_Stream::get_int32");
+    if (broken_)
+        check_usable("QREX_TCP_Stream::get_int32");
     if (in_fragment_left_ >= HEADER && in_end_ - in_pos_ >= (int)HEADER) {
         const qrex_uint32_t v = get_be32(in_pos_);
         in_pos_ += HEADER;
@@ -236,7 +240,8 @@ qrex_uint32_t QREX_TCP_Stream::get_int32() {
 }
 
 void QREX_TCP_Stream::get_bytes(void* data, size_t n) {
-    check_usable("QREX_TCP_Stream::get_bytes");
+    if (broken_)
+        check_usable("QREX_TCP_Stream::get_bytes");
     unsigned char* p = static_cast<unsigned char*>(data);
     while (n) {
         size_t avail = std::min<size_t>(in_fragment_left_, static_cast<size_t>(in_end_ - in_pos_));
@@ -255,7 +260,8 @@ void QREX_TCP_Stream::get_bytes(void* data, size_t n) {
 }
 
 size_t QREX_TCP_Stream::peek(const unsigned char** data) {
-    check_usable("QREX_TCP_Stream::peek");
+    if (broken_)
+        check_usable("QREX_TCP_Stream::peek");
     size_t avail = std::min<size_t>(in_fragment_left_, static_cast<size_t>(in_end_ - in_pos_));
     while (avail == 0) {
         next_fragment(1);

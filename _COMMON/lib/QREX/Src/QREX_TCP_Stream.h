@@ -23,7 +23,7 @@ public:
     enum : size_t { BUFFER_SIZE = 4096 };
     enum : size_t { FRAGMENT_PAYLOAD = BUFFER_SIZE - 4 };
     // What goes to and comes from the socket in one call at most.
-    enum : size_t { OUTPUT_BUFFER_SIZE = 128 * 1024, INPUT_BUFFER_SIZE = 128 * 1024 };
+    enum : size_t { OUTPUT_BUFFER_SIZE = 128 * 1024, INPUT_BUFFER_SIZE = 512 * 1024 };
     // The largest incoming record accepted by default, in payload bytes:
     // far above a download piece or a batch of 32 rows, far below what
     // would hurt to hold.
@@ -92,8 +92,9 @@ public:
 private:
     // Output.
     void close_fragment(bool last);
+    void open_fragment(unsigned char* at);
     void flush();
-    size_t fragment_room() const;
+    size_t fragment_room() const { return static_cast<size_t>(fragment_end_ - out_current_); }
 
     // Input.
     bool next_fragment(size_t wanted);
@@ -108,6 +109,8 @@ private:
     unsigned char out_[OUTPUT_BUFFER_SIZE];
     unsigned char* fragment_;
     unsigned char* out_current_;
+    // Where the open fragment's payload must end: FRAGMENT_PAYLOAD bytes on.
+    unsigned char* fragment_end_;
     // A fragment of the record being written has already left.
     bool out_fragment_sent_;
 
