@@ -42,8 +42,10 @@ struct ServerConfig {
     std::string password = "pemrak";
 
     // Rows per SelectResult (1 to 32) and bytes per DownloadProcess piece.
+    // Every piece costs the client a wakeup and the viewer a hand-over to
+    // its window, so pieces are large.
     uint32_t batchSize = 32;
-    uint32_t pieceSize = 16 * 1024;
+    uint32_t pieceSize = 256 * 1024;
 
     // A new connection must complete Initialize and the proof in this time.
     uint32_t handshakeTimeoutMs = 10000;

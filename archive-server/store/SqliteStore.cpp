@@ -35,6 +35,9 @@ struct FileCloser {
 };
 using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
 
+// How much of a data file one read takes.
+constexpr size_t kFileReadBlock = 1024 * 1024;
+
 // Failures of the engine or the file, as opposed to a statement it refused.
 bool isDatabaseFailure(int rc) {
     switch (rc & 0xFF) {
@@ -484,13 +487,21 @@ private:
             return missingData(mediaId, "its data file name is not acceptable");
         FileHandle file(std::fopen(dataPath(filename).c_str(), "rb"));
         if (file) {
-            std::vector<uint8_t> buffer(pieceSize);
+            // Read in large blocks and handed out a piece at a time: a long
+            // recording costs a few dozen reads, not one per piece.
+            const size_t block = std::max<size_t>(1, kFileReadBlock / pieceSize) * pieceSize;
+            std::vector<uint8_t> buffer(block);
             for (;;) {
                 if (cancel.cancelled())
                     return StoreResult::failure(StoreCode::cancelled, "cancelled");
                 const size_t n = std::fread(buffer.data(), 1, buffer.size(), file.get());
-                if (n > 0 && !sink(buffer.data(), n))
-                    return StoreResult::failure(StoreCode::cancelled, "stopped by the receiver");
+                for (size_t at = 0; at < n; at += pieceSize) {
+                    if (at && cancel.cancelled())
+                        return StoreResult::failure(StoreCode::cancelled, "cancelled");
+                    if (!sink(buffer.data() + at, std::min(pieceSize, n - at)))
+                        return StoreResult::failure(StoreCode::cancelled,
+                                                    "stopped by the receiver");
+                }
                 if (n < buffer.size()) {
                     if (std::ferror(file.get()))
                         return StoreResult::failure(StoreCode::readFailed,
