@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <fcntl.h>
 #include <mutex>
 #include <string>
 #include <sys/stat.h>
@@ -53,7 +54,7 @@ struct Job {
     std::string out_dir;
     std::vector<std::pair<std::uint32_t, std::uint64_t>> files;
     std::string write_error;
-    FILE* file = nullptr;
+    int file = -1;
     std::uint32_t file_rec = 0;
     // search
     std::uint32_t expected = 0;
@@ -103,9 +104,24 @@ void on_select(const IPC_DA_DBClient::TSelectResult* r) {
 
 // Under the job's lock.
 void close_file() {
-    if (job.file && std::fclose(job.file) != 0 && job.write_error.empty())
-        job.write_error = "cannot write " + job.out_dir + "/" + std::to_string(job.file_rec);
-    job.file = nullptr;
+    if (job.file >= 0 && ::close(job.file) != 0 && job.write_error.empty())
+        job.write_error = "cannot write " + job.out_dir + "/" + std::to_string(job.file_rec) +
+                          ": " + std::strerror(errno);
+    job.file = -1;
+}
+
+// All of it, as the kernel takes it; false on a failure.
+bool write_all(int fd, const std::uint8_t* data, size_t n) {
+    while (n) {
+        const ssize_t k = ::write(fd, data, n);
+        if (k < 0 && errno == EINTR)
+            continue;
+        if (k <= 0)
+            return false;
+        data += k;
+        n -= static_cast<size_t>(k);
+    }
+    return true;
 }
 
 void on_download(const IPC_DA_DBClient::TDownloadProcess* r) {
@@ -130,14 +146,17 @@ void on_download(const IPC_DA_DBClient::TDownloadProcess* r) {
     if (first)
         job.files.emplace_back(r->recId, 0);
     const std::string path = job.out_dir + "/" + std::to_string(r->recId);
-    if (!job.file || job.file_rec != r->recId) {
+    if (job.file < 0 || job.file_rec != r->recId) {
         close_file();
         // A record met again after another one goes on where it stopped.
-        job.file = std::fopen(path.c_str(), first ? "wb" : "ab");
+        job.file = ::open(path.c_str(),
+                          O_WRONLY | O_CREAT | O_CLOEXEC | (first ? O_TRUNC : O_APPEND), 0666);
         job.file_rec = r->recId;
     }
-    if (!job.file ||
-        std::fwrite(r->data.data_val, 1, r->data.data_len, job.file) != r->data.data_len) {
+    // Each piece goes to the file as it is, on this thread: pieces are
+    // large, a buffer in between would only copy them once more, and a
+    // thread of its own costs more than it saves.
+    if (job.file < 0 || !write_all(job.file, r->data.data_val, r->data.data_len)) {
         // Nothing more can be kept: the rest of the download is not waited for.
         job.write_error = "cannot write " + path + ": " + std::strerror(errno);
         close_file();
