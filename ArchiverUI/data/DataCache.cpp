@@ -10,6 +10,8 @@
 #include <QThread>
 
 #include <chrono>
+#include <cstring>
+#include <vector>
 
 TDBConnection* DBConnection = nullptr;
 
@@ -42,13 +44,81 @@ TDBInterface& Iface() {
 
 } // namespace
 
+namespace {
+
+// A select result copied whole (rows, pairs and texts in three blocks), so
+// that the library's thread can read the next one while the window lists
+// this one.
+class TSelectResultCopy {
+public:
+    explicit TSelectResultCopy(const IPC_DA_DBClient::TSelectResult& From) {
+        using namespace IPC_DA_DBClient;
+        FRecord = From;
+        size_t Items = 0;
+        size_t Text = TextSize(From.error.msg);
+        const quint32 RowCount = From.rows.rows_val ? From.rows.rows_len : 0;
+        for (quint32 R = 0; R < RowCount; ++R) {
+            const TSelectRow& Row = From.rows.rows_val[R];
+            const quint32 Cols = Row.cols.cols_val ? Row.cols.cols_len : 0;
+            Items += Cols;
+            for (quint32 C = 0; C < Cols; ++C)
+                Text += TextSize(Row.cols.cols_val[C].name) + TextSize(Row.cols.cols_val[C].value);
+        }
+        FRows.resize(RowCount);
+        FItems.resize(Items);
+        FText.resize(Text);
+        char* Next = FText.data();
+        FRecord.error.msg = CopyText(From.error.msg, Next);
+        FRecord.rows.rows_len = RowCount;
+        FRecord.rows.rows_val = RowCount ? FRows.data() : nullptr;
+        TValueItem* Item = FItems.data();
+        for (quint32 R = 0; R < RowCount; ++R) {
+            const TSelectRow& Row = From.rows.rows_val[R];
+            const quint32 Cols = Row.cols.cols_val ? Row.cols.cols_len : 0;
+            FRows[R].cols.cols_len = Cols;
+            FRows[R].cols.cols_val = Cols ? Item : nullptr;
+            for (quint32 C = 0; C < Cols; ++C, ++Item) {
+                Item->name = CopyText(Row.cols.cols_val[C].name, Next);
+                Item->value = CopyText(Row.cols.cols_val[C].value, Next);
+            }
+        }
+    }
+
+    const IPC_DA_DBClient::TSelectResult* Record() const { return &FRecord; }
+    size_t Bytes() const {
+        return sizeof(*this) + FRows.size() * sizeof(FRows[0]) + FItems.size() * sizeof(FItems[0]) +
+               FText.size();
+    }
+
+private:
+    static size_t TextSize(const char* S) { return S ? std::strlen(S) + 1 : 0; }
+    static char* CopyText(const char* S, char*& Next) {
+        if (!S)
+            return nullptr;
+        const size_t Size = std::strlen(S) + 1;
+        std::memcpy(Next, S, Size);
+        char* Copy = Next;
+        Next += Size;
+        return Copy;
+    }
+
+    IPC_DA_DBClient::TSelectResult FRecord{};
+    std::vector<IPC_DA_DBClient::TSelectRow> FRows;
+    std::vector<IPC_DA_DBClient::TValueItem> FItems;
+    std::vector<char> FText;
+};
+
+} // namespace
+
 // A record handed over from the library's thread, and whether the GUI
-// thread is done with it.
+// thread is done with it. A select result travels as a copy, and the
+// library's thread does not wait for it.
 struct TDBHandOver {
     int Msg;
     quintptr WParam;
     quint32 Id;
     bool Done = false;
+    std::unique_ptr<TSelectResultCopy> Copy;
 };
 
 namespace {
@@ -854,8 +924,33 @@ void TDBConnection::DeliverHandOver(const std::shared_ptr<TDBHandOver>& Item) {
     {
         std::lock_guard<std::mutex> Lock(FHandOverLock);
         Item->Done = true;
+        if (Item->Copy) {
+            FQueuedBytes -= Item->Copy->Bytes();
+            Item->Copy.reset();
+        }
     }
     FHandOverDone.notify_all();
+}
+
+void TDBConnection::QueueSelectResult(const IPC_DA_DBClient::TSelectResult& Record) {
+    auto Item = std::make_shared<TDBHandOver>();
+    Item->Copy = std::make_unique<TSelectResultCopy>(Record);
+    Item->Msg = WM_DB_SELECTRESULT;
+    Item->WParam = reinterpret_cast<quintptr>(Item->Copy->Record());
+    Item->Id = Record.id;
+    const size_t Bytes = Item->Copy->Bytes();
+    std::unique_lock<std::mutex> Lock(FHandOverLock);
+    // Bounded: a window that lists slower than the server sends holds the
+    // library's thread back, and with it the server. One result always
+    // goes, however large.
+    FHandOverDone.wait(
+        Lock, [&] { return FClosing || FQueuedBytes == 0 || FQueuedBytes + Bytes <= FQueueLimit; });
+    if (FClosing)
+        return;
+    FQueuedBytes += Bytes;
+    // Posted events keep their order, so the window sees the results, and
+    // whatever follows them, as the server sent them.
+    QCoreApplication::postEvent(FHandle.get(), new TNotifyEvent(Item));
 }
 
 void TDBConnection::Shutdown() {
@@ -867,8 +962,12 @@ void TDBConnection::Shutdown() {
 }
 
 void TDBConnection::SelectResult(const IPC_DA_DBClient::TSelectResult* res) {
-    if (res != nullptr)
+    if (res == nullptr)
+        return;
+    if (QThread::currentThread() == FHandle->thread())
         HandOver(WM_DB_SELECTRESULT, res, res->id);
+    else
+        QueueSelectResult(*res);
 }
 
 void TDBConnection::DeleteComplete(const IPC_DA_DBClient::TDeleteComplete* res) {

@@ -276,6 +276,7 @@ private:
     friend class TVQArcCache;
     friend class TNotifyWindow;
     void HandOver(int Msg, const void* Record, quint32 Id);
+    void QueueSelectResult(const IPC_DA_DBClient::TSelectResult& Record);
     void DeliverHandOver(const std::shared_ptr<TDBHandOver>& Item);
     quint32 NewTransactionID() const;
     std::unique_ptr<TVQArcCache> TakeJob(const TVQArcCache* Cache);
@@ -298,6 +299,13 @@ private:
     std::mutex FHandOverLock;
     std::condition_variable FHandOverDone;
     bool FClosing = false;
+    // Bytes of select results copied for the window and not yet handled.
+    size_t FQueuedBytes = 0;
+
+public:
+    // How far the library's thread may run ahead of the window with select
+    // results before it waits; the tests lower it.
+    size_t FQueueLimit = 4u << 20;
 };
 
 // The program's one controller (null while none exists).

@@ -57,6 +57,9 @@ template <typename TFunc> bool RunOnLibraryThread(TFunc F) {
     if (!Returned)
         DBConnection->Shutdown();
     T.join();
+    // Select results do not hold the library's thread: let the window
+    // handle what is still queued for it.
+    QCoreApplication::sendPostedEvents();
     return Returned;
 }
 
@@ -640,30 +643,95 @@ TEST_F(ControllerTest, BroadcastReachesTheLivingForms) {
 // ---------------------------------------------------------------------------
 // Results from the library's thread
 
-TEST_F(ControllerTest, AResultReachesTheJobsWindowWhileTheLibraryThreadWaits) {
+TEST_F(ControllerTest, ASelectResultReachesTheJobsWindowAsAWholeCopyInOrder) {
     Connect();
     Conn->Tick = 31;
     TVQArcCache* Job = TVQArcCache::Create(W1.get(), opSQLExecute, QStringLiteral("SELECT 1"));
     ASSERT_NE(Job, nullptr);
     Conn->AddForm(W2.get());
-    TSelectResult R = Result(31, false);
-    std::atomic<bool> HandledBeforeReturn{false};
+    // Two rows of two pairs, one value missing, and an error text.
+    char N1[] = "mediaId", V1[] = "17", N2[] = "ext", V2[] = "wav", Msg[] = "warn";
+    IPC_DA_DBClient::TValueItem Row0[] = {{N1, V1}, {N2, V2}};
+    IPC_DA_DBClient::TValueItem Row1[] = {{N1, V2}, {N2, nullptr}};
+    IPC_DA_DBClient::TSelectRow Rows[] = {{{2, Row0}}, {{2, Row1}}};
+    TSelectResult First = Result(31, true);
+    First.rows.rows_len = 2;
+    First.rows.rows_val = Rows;
+    First.error.msg = Msg;
+    TSelectResult Last = Result(31, false);
     std::atomic<bool> OnGuiThread{false};
-    W1->OnMessage = [&](const TDBMessage&) {
+    std::vector<std::string> Seen;
+    W1->OnMessage = [&](const TDBMessage& M) {
         OnGuiThread = QThread::currentThread() == QCoreApplication::instance()->thread();
+        const auto* R = reinterpret_cast<const TSelectResult*>(M.WParam);
+        std::string Text = std::to_string(R->id) + (R->hasMore ? "+" : ".");
+        for (quint32 I = 0; I < R->rows.rows_len; ++I)
+            for (quint32 C = 0; C < R->rows.rows_val[I].cols.cols_len; ++C) {
+                const auto& Pair = R->rows.rows_val[I].cols.cols_val[C];
+                Text += std::string(" ") + Pair.name + "=" + (Pair.value ? Pair.value : "(null)");
+            }
+        if (R->error.msg)
+            Text += std::string(" !") + R->error.msg;
+        Seen.push_back(Text);
     };
     ASSERT_TRUE(RunOnLibraryThread([&] {
-        TDBInterface::OnSelectResult(&R);
-        HandledBeforeReturn = W1->Count(WM_DB_SELECTRESULT) == 1;
+        TDBInterface::OnSelectResult(&First);
+        // The library reuses its buffers at once; the window must not care.
+        V1[0] = 'X';
+        Msg[0] = 'X';
+        TDBInterface::OnSelectResult(&Last);
+    }));
+    EXPECT_TRUE(OnGuiThread);
+    ASSERT_EQ(W1->Count(WM_DB_SELECTRESULT), 2);
+    EXPECT_EQ(W1->Received.back().LParam, reinterpret_cast<quintptr>(Job));
+    EXPECT_EQ(W1->Received.back().RecordId, 31u);
+    EXPECT_EQ(W1->Received.front().Rows, 2);
+    ASSERT_EQ(Seen.size(), 2u);
+    EXPECT_EQ(Seen[0], "31+ mediaId=17 ext=wav mediaId=wav ext=(null) !warn");
+    EXPECT_EQ(Seen[1], "31.");
+    EXPECT_EQ(W2->Received.size(), 0u);
+}
+
+TEST_F(ControllerTest, TheLibraryThreadRunsAheadOfTheWindowOnlyUpToTheBound) {
+    Connect();
+    Conn->Tick = 32;
+    ASSERT_NE(TVQArcCache::Create(W1.get(), opSQLExecute, QStringLiteral("SELECT 1")), nullptr);
+    TSelectResult R = Result(32, true);
+    // Each copy is larger than the bound's half: one may wait, never two.
+    Conn->FQueueLimit = 1;
+    std::atomic<int> Sent{0};
+    std::thread Library([&] {
+        for (int I = 0; I < 3; ++I) {
+            TDBInterface::OnSelectResult(&R);
+            ++Sent;
+        }
+    });
+    // The window does not look at its messages for a while.
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_EQ(Sent.load(), 1) << "the library's thread did not wait for the window";
+    for (int I = 0; I < 2000 && Sent < 3; ++I) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    Library.join();
+    QCoreApplication::sendPostedEvents();
+    EXPECT_EQ(Sent.load(), 3);
+    EXPECT_EQ(W1->Count(WM_DB_SELECTRESULT), 3);
+}
+
+TEST_F(ControllerTest, OtherResultsStillHoldTheLibraryThreadUntilHandled) {
+    Connect();
+    Conn->Tick = 33;
+    ASSERT_NE(TVQArcCache::Create(W1.get(), opDownload, TIDs{1}), nullptr);
+    IPC_DA_DBClient::TDownloadProcess D{};
+    D.id = 33;
+    std::atomic<bool> HandledBeforeReturn{false};
+    ASSERT_TRUE(RunOnLibraryThread([&] {
+        TDBInterface::OnDownloadProcess(&D);
+        HandledBeforeReturn = W1->Count(WM_DB_DOWNLOADPROCESS) == 1;
     }));
     EXPECT_TRUE(HandledBeforeReturn);
-    EXPECT_TRUE(OnGuiThread);
-    ASSERT_EQ(W1->Count(WM_DB_SELECTRESULT), 1);
-    const TReceived& Got = W1->Received.back();
-    EXPECT_EQ(Got.WParam, reinterpret_cast<quintptr>(&R));
-    EXPECT_EQ(Got.LParam, reinterpret_cast<quintptr>(Job));
-    EXPECT_EQ(Got.RecordId, 31u);
-    EXPECT_EQ(W2->Received.size(), 0u);
+    EXPECT_EQ(W1->Received.back().WParam, reinterpret_cast<quintptr>(&D));
 }
 
 TEST_F(ControllerTest, EachKindOfResultIsForwardedUnderItsMessage) {
