@@ -1,11 +1,18 @@
 // vqviewer: the archive viewer program. Start-up and shutdown follow a fixed
 // order that the windows rely on: library binding, connection controller,
 // main window, shared images; and back.
+//
+//   vqviewer [--connect] [FILE.vqq ...]
+//
+// Each query file given opens a result window that runs the query, so that
+// a saved query opens from a file manager or a script.
 #include "CommonData.h"
 #include "DataCache.h"
 #include "Main.h"
+#include "QueryResult.h"
 #include "UserList.h"
 #include "VQApplication.h"
+#include "VQMessageBox.h"
 #include "ViewerWindows.h"
 
 #include <QSocketNotifier>
@@ -59,6 +66,17 @@ std::unique_ptr<QSocketNotifier> WatchStopSignals() {
     return Notifier;
 }
 
+// The query files among the arguments: whatever is not an option. Qt has
+// taken its own options (-geometry and the like) out already.
+QStringList QueryFiles() {
+    QStringList Files;
+    const QStringList Args = QCoreApplication::arguments();
+    for (qsizetype I = 1; I < Args.size(); ++I)
+        if (!Args[I].startsWith(QLatin1Char('-')))
+            Files.append(Args[I]);
+    return Files;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -91,11 +109,32 @@ int main(int argc, char** argv) {
     CommonData = Data.get();
     MainWindow->AssignImages(CommonData->ActionGlyphs);
     MainWindow->show();
+    // Settings that could not be read are reported once the window is up;
+    // their defaults apply meanwhile, and the file is not touched.
+    if (!Controller->SettingsProblems().isEmpty())
+        QTimer::singleShot(0, MainWindow.get(), [Window = MainWindow.get(), Controller] {
+            TVQMessageBox::ShowError(
+                Window, Controller->SettingsProblems().join(QLatin1Char('\n')) +
+                            QStringLiteral("\n\nThe settings file stays as it is until the "
+                                           "settings are saved."));
+        });
     // Normally the first query connects. With --connect the viewer connects
     // as soon as its loop runs (the demo uses it); a failure shows in the
     // status bar and in the error box like any other.
     if (QCoreApplication::arguments().contains(QStringLiteral("--connect")))
         QTimer::singleShot(0, MainWindow.get(), [Controller] { Controller->ConnectionOK(); });
+    // Each query file opens its window and runs; the first runs at once,
+    // the others wait for it in turn. A file that cannot be read says so.
+    if (const QStringList Files = QueryFiles(); !Files.isEmpty())
+        QTimer::singleShot(0, MainWindow.get(), [Files, Window = MainWindow.get()] {
+            for (const QString& File : Files) {
+                try {
+                    OpenQueryFile(File);
+                } catch (...) {
+                    Window->AppException(std::current_exception());
+                }
+            }
+        });
     // 7.
     const int Result = Application.exec();
 

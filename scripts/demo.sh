@@ -10,8 +10,9 @@
 # VQ_DEMO_BUILD_DIR=DIR uses an already configured build tree instead of the
 # release preset.
 # The demo keeps its own settings under demo-data/config, so the operator's
-# own viewer settings stay untouched. The server is stopped when the viewer
-# exits.
+# own viewer settings stay untouched. The viewer opens on the sample query
+# demo/Every media type.vqq (the other files in demo/ open from its command
+# line or a file manager). The server is stopped when the viewer exits.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -126,21 +127,24 @@ if [ "$SERVER_UP" -eq 0 ]; then
 fi
 echo "demo: vqarchived serves the demo archive; the viewer connects to it at start"
 
+# The query the viewer opens on, so that the first screen lists records.
+QUERY="$PWD/demo/Every media type.vqq"
+
 if [ "$HEADLESS" -eq 0 ]; then
   echo "demo: starting vqviewer (close it to end the demo)"
-  XDG_CONFIG_HOME="$CONFIG" "$VIEWER" --connect || true
+  XDG_CONFIG_HOME="$CONFIG" "$VIEWER" --connect "$QUERY" || true
 else
   SHOT="$DATA/screenshot.png"
   echo "demo: starting vqviewer under Xvfb; screenshot in $SHOT"
   rm -f "$SHOT"
   XDG_CONFIG_HOME="$CONFIG" xvfb-run -a -s "-screen 0 1280x800x24" bash -c '
-    "$1" --connect -geometry 1280x800+0+0 &
+    "$1" --connect -geometry 1280x800+0+0 "$3" &
     viewer=$!
-    sleep 5
+    sleep 8
     import -window root "$2"
     kill -TERM "$viewer" 2>/dev/null || true
     wait "$viewer"
-  ' demo "$VIEWER" "$SHOT" >"$DATA/vqviewer.log" 2>&1 || true
+  ' demo "$VIEWER" "$SHOT" "$QUERY" >"$DATA/vqviewer.log" 2>&1 || true
   if [ -s "$SHOT" ]; then
     echo "demo: wrote $SHOT"
   else

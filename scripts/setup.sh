@@ -9,10 +9,14 @@ PACKAGES=(
   build-essential g++ g++-multilib cmake ninja-build pkg-config git
   clang clang-format libclang-rt-14-dev ccache
   # tests and benchmarks
-  googletest libgtest-dev libgmock-dev libbenchmark-dev libssl-dev libtirpc-dev
+  googletest libgtest-dev libgmock-dev libbenchmark-dev libssl-dev libtirpc-dev socat
   # viewer
   qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev libgl-dev
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good
+  qt6-pdf-dev qt6-image-formats-plugins
+  # the audio sink of the player tests (a sound server with a null sink) and
+  # the second reader of exported transcripts
+  pulseaudio pulseaudio-utils unrtf
   xvfb xauth x11-utils imagemagick
   # reference archive server
   libsqlite3-dev sqlite3 mariadb-server mariadb-client libmariadb-dev libmp3lame-dev

@@ -12,12 +12,17 @@ export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 
-# Services the end-to-end suites need are started here and stopped on exit.
-cleanup() { [ -n "${VQ_SERVICES_PID:-}" ] && bash scripts/services.sh stop || true; }
+# Services the end-to-end suites need are started here and stopped on exit:
+# the database, and a sound server with a null sink for the player tests.
+cleanup() {
+  [ -n "${VQ_SERVICES_PID:-}" ] && bash scripts/services.sh stop || true
+  [ -n "${VQ_AUDIO_PID:-}" ] && bash scripts/audio.sh stop || true
+}
 trap cleanup EXIT
 if [ -x scripts/services.sh ]; then
   eval "$(bash scripts/services.sh start)"
 fi
+eval "$(bash scripts/audio.sh start)"
 
 status=0
 for preset in debug asan; do

@@ -53,6 +53,8 @@ char32_t foldCharBuiltIn(char32_t c) {
         return 0xFF;
     if (c >= 0x391 && c <= 0x3AB && c != 0x3A2)
         return c + 32;
+    if (c == 0x3C2) // final sigma
+        return 0x3C3;
     if (c >= 0x410 && c <= 0x42F)
         return c + 32;
     if (c >= 0x400 && c <= 0x40F)
@@ -65,8 +67,13 @@ char32_t foldChar(char32_t c) {
         return (c >= 'A' && c <= 'Z') ? c + 32 : c;
     if (c >= 0xDC80 && c <= 0xDCFF)
         return c; // stands for an invalid byte
-    if (locale_t loc = caseLocale().handle())
-        return static_cast<char32_t>(towlower_l(static_cast<wint_t>(c), loc));
+    if (locale_t loc = caseLocale().handle()) {
+        // Through the capital first: letters with a second small form (the
+        // final sigma, the long s, the Greek symbol forms) then meet their
+        // usual one, so "ΟΔΟΣ" finds "οδος" written with a final ς.
+        const wint_t upper = towupper_l(static_cast<wint_t>(c), loc);
+        return static_cast<char32_t>(towlower_l(upper, loc));
+    }
     return foldCharBuiltIn(c);
 }
 
@@ -109,7 +116,15 @@ std::u32string foldCase(std::string_view s) {
             ++i;
             continue;
         }
-        out.push_back(foldChar(cp));
+        const char32_t folded = foldChar(cp);
+        // The sharp s has no capital of one letter in common use; its
+        // capital form is written "SS", so both fold to "ss".
+        if (folded == 0xDF) {
+            out.push_back(U's');
+            out.push_back(U's');
+        } else {
+            out.push_back(folded);
+        }
         i += len;
     }
     return out;

@@ -10,10 +10,12 @@ namespace vqarchive {
 
 // Decodes UTF-8 into lower-case code points. Bytes that are not valid UTF-8
 // become code points of their own (U+DC80..U+DCFF) so that they only ever
-// match themselves and never break the scan.
+// match themselves and never break the scan. The sharp s (and its capital)
+// becomes "ss", as "STRASSE" is written for "Straße".
 std::u32string foldCase(std::string_view utf8);
 
-// Lower case of one code point (simple mapping, no length change).
+// Lower case of one code point (simple mapping, no length change), taken
+// through the capital so that the several small forms of one letter agree.
 char32_t foldChar(char32_t c);
 
 // The built-in mapping used where the system has no UTF-8 locale: Latin,

@@ -15,6 +15,19 @@ TEST(FoldCase, LowersAsciiAndOtherScripts) {
     EXPECT_EQ(foldCase("请尽快"), U"请尽快");
 }
 
+TEST(FoldCase, TheSmallFormsOfOneLetterAgree) {
+    // Final and medial sigma, long s, the Greek symbol forms of beta and
+    // theta, and the title case form of DŽ.
+    EXPECT_EQ(foldCase("ΟΔΟΣ"), foldCase("οδος"));
+    EXPECT_EQ(foldCase("ς"), U"σ");
+    EXPECT_EQ(foldCase("ſ"), U"s");
+    EXPECT_EQ(foldCase("ϐϑ"), U"βθ");
+    EXPECT_EQ(foldCase("ǅ"), foldCase("ǆ"));
+    // The sharp s and its capital are written "SS" in capitals.
+    EXPECT_EQ(foldCase("Straße"), U"strasse");
+    EXPECT_EQ(foldCase("STRAẞE"), U"strasse");
+}
+
 TEST(FoldCase, InvalidBytesStandForThemselvesAndDoNotStopTheScan) {
     const std::u32string folded = foldCase(std::string("A\xFF"
                                                        "B\xC3",
@@ -46,6 +59,13 @@ TEST(PhraseMatcher, MatchesAcrossScriptsWithoutRegardToCase) {
     EXPECT_TRUE(PhraseMatcher({"GRÜSSE AUS"}, true).matches("Viele grüsse aus Köln"));
     EXPECT_TRUE(PhraseMatcher({"заказ"}, true).matches("ЗАКАЗ готов"));
     EXPECT_FALSE(PhraseMatcher({"заказ"}, true).matches("zakaz"));
+}
+
+TEST(PhraseMatcher, SpellingsOfOneWordInCapitalsAndSmallLettersMeet) {
+    EXPECT_TRUE(PhraseMatcher({"STRASSE"}, true).matches("Hauptstraße 5"));
+    EXPECT_TRUE(PhraseMatcher({"straße"}, true).matches("HAUPTSTRASSE 5"));
+    EXPECT_TRUE(PhraseMatcher({"ΟΔΟΣ"}, true).matches("στην οδος Αθηνάς"));
+    EXPECT_TRUE(PhraseMatcher({"οδος"}, false).matches("ΟΔΟΣ ΑΘΗΝΑΣ"));
 }
 
 TEST(PhraseMatcher, EmptyPhrasesAreIgnoredAndNoPhraseMatchesNothing) {

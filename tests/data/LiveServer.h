@@ -4,6 +4,7 @@
 
 #include <QProcess>
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 
 #include <arpa/inet.h>
@@ -29,13 +30,41 @@ public:
             FError = NotBuiltText();
             return TStart::NotBuilt;
         }
-        FArchive = DemoArchive(FError);
-        if (FArchive.isEmpty())
+        const QString Archive = DemoArchive(FError);
+        if (Archive.isEmpty())
             return TStart::Failed;
+        return Start(Password, Archive);
+    }
+
+    // The same on an archive the test made itself.
+    TStart Start(const QString& Password, const QString& Archive) {
+        if (NotBuilt()) {
+            FError = NotBuiltText();
+            return TStart::NotBuilt;
+        }
+        FArchive = Archive;
         FPort = FreePort();
         FPassword = Password;
         return Serve();
     }
+
+    // A server on another archive (a copy a test changed, a database
+    // address), with further serving options.
+    TStart StartArchive(const QString& Password, const QString& Archive,
+                        const QStringList& Options = {}) {
+        if (NotBuilt()) {
+            FError = NotBuiltText();
+            return TStart::NotBuilt;
+        }
+        FArchive = Archive;
+        FOptions = Options;
+        FPort = FreePort();
+        FPassword = Password;
+        return Serve();
+    }
+
+    // The demo archive every test of this run shares (made on first use).
+    static QString SharedDemoArchive(QString& Error) { return DemoArchive(Error); }
 
     // The same server again, on the same port, after Kill.
     TStart Restart() {
@@ -58,9 +87,10 @@ private:
         // A test that crashes must not leave its server running.
         FServer.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
         FServer.start(QStringLiteral(VQARCHIVED_BINARY),
-                      {QStringLiteral("--port"), QString::number(FPort), QStringLiteral("--listen"),
-                       QStringLiteral("127.0.0.1"), QStringLiteral("--password"), FPassword,
-                       FArchive});
+                      QStringList{QStringLiteral("--port"), QString::number(FPort),
+                                  QStringLiteral("--listen"), QStringLiteral("127.0.0.1"),
+                                  QStringLiteral("--password"), FPassword} +
+                          FOptions + QStringList{FArchive});
         if (!FServer.waitForStarted(10000))
             return Fail(QStringLiteral("vqarchived did not start"));
         // Until it listens or ends, for at most about 20 s.
@@ -155,6 +185,7 @@ private:
 
     QProcess FServer;
     QString FArchive;
+    QStringList FOptions;
     QString FPassword;
     quint16 FPort = 0;
     QString FError;

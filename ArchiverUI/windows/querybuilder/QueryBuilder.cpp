@@ -1,23 +1,801 @@
 #include "QueryBuilder.h"
 
+#include "CADSearchDlg.h"
+#include "CommonData.h"
+#include "ConditionEditors.h"
+#include "DataCache.h"
+#include "DialogSupport.h"
+#include "Main.h"
+#include "QueryLines.h"
+#include "UserList.h"
+#include "UserListView.h"
+#include "VQFileDialog.h"
+#include "VQInputBox.h"
 #include "VQQuery.h"
+
+#include <QAbstractEventDispatcher>
+#include <QAction>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMimeData>
+#include <QPointer>
+#include <QShowEvent>
+#include <QToolBar>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include <stdexcept>
 
 TdlgQueryBuilder* ActiveQueryBuilder = nullptr;
 std::function<void(TVQQuery& Query)> ExecuteNewQuery;
 
+const char* const TdlgQueryBuilder::UserListSQL =
+    "SELECT u.Display_Name, u.User_Id, 0 AS Group_Id FROM users AS u  UNION ALL SELECT "
+    "g.Display_Name, 0,  g.Group_ID FROM groups AS g UNION ALL SELECT DISTINCT "
+    "#F_CONCAT(g.Display_Name, ' agent ', u.Display_Name) Display_Name, p.User_ID, p.Group_ID "
+    "FROM (select DISTINCT user_id, group_id from participants WHERE Group_ID is not null AND "
+    "User_ID is not null) p JOIN users u ON (u.User_ID = p.User_ID) JOIN groups g ON "
+    "(g.Group_ID = p.Group_ID) ORDER BY Display_Name ";
+
+namespace {
+
+// What the builder tells the operator when an action cannot be done.
+class EQueryBuilderError : public std::runtime_error {
+public:
+    explicit EQueryBuilderError(const QString& Message)
+        : std::runtime_error(Message.toUtf8().toStdString()) {}
+};
+
+constexpr const char* SNoParticipants = "No Participants selected";
+constexpr const char* SUserListFailed = "The user list could not be loaded";
+
+// One id of a user list row; false when the column holds no 32-bit number.
+bool ReadId(const QByteArray& Text, qint32& Id) {
+    bool Ok = false;
+    const qint64 Value = Text.trimmed().toLongLong(&Ok);
+    if (!Ok || Value < INT32_MIN || Value > INT32_MAX)
+        return false;
+    Id = qint32(Value);
+    return true;
+}
+
+} // namespace
+
+template <typename TWork> void TdlgQueryBuilder::Guarded(TWork Work) {
+    try {
+        Work();
+    } catch (...) {
+        HandleApplicationException(std::current_exception());
+    }
+}
+
 TdlgQueryBuilder::TdlgQueryBuilder(QWidget* Owner) : TUTCDialog(Owner) {
     setObjectName(QStringLiteral("dlgQueryBuilder"));
-    ActiveQueryBuilder = this;
+    setSizeGripEnabled(true);
+    resize(860, 540);
+    CreateActions();
+    CreateControls();
+    FQuery = std::make_unique<TVQQuery>(nullptr);
+    lbQuery->SetQuery(FQuery.get());
+    FQuery->SetListBox(lbQuery);
+    UpdateCaption();
+    try {
+        FormCreate();
+        FCreated = true;
+    } catch (...) {
+        HandleApplicationException(std::current_exception());
+    }
+    // The toolkit's idle time: just before the message loop waits.
+    if (QAbstractEventDispatcher* Dispatcher = QAbstractEventDispatcher::instance())
+        connect(Dispatcher, &QAbstractEventDispatcher::aboutToBlock, this,
+                &TdlgQueryBuilder::ActionListUpdate);
+    ActionListUpdate();
 }
 
 TdlgQueryBuilder::~TdlgQueryBuilder() {
+    // No idle update of a dialog on its way out.
+    if (QAbstractEventDispatcher* Dispatcher = QAbstractEventDispatcher::instance())
+        disconnect(Dispatcher, nullptr, this, nullptr);
     if (ActiveQueryBuilder == this)
         ActiveQueryBuilder = nullptr;
+    // A user list that is still arriving is dropped (and emptied, so that
+    // the next dialog loads it whole).
+    if (DBConnection != nullptr) {
+        try {
+            DBConnection->CancelJob(this);
+        } catch (...) {
+            HandleApplicationException(std::current_exception());
+        }
+    }
+    FCondition = nullptr;
+    FQuery->SetListBox(nullptr);
+    lbQuery->SetQuery(nullptr);
+    FQuery.reset();
 }
 
-// The dialog's forms and editors arrive with the query builder's own change.
-void RunQueryBuilder() {}
+void TdlgQueryBuilder::FormCreate() {
+    Edit3->setText(frmMain != nullptr ? frmMain->AutoQueryTitle(QStringLiteral("Query "))
+                                      : QStringLiteral("Query 1"));
+    FQuery->SetTitle(Edit3->text());
+    lvUsers->UsersModel()->SetList(UserList);
+    if (UserList != nullptr && UserList->Count() == 0)
+        LoadUserList();
+    ShowUsers();
+    ActiveQueryBuilder = this;
+}
 
-bool EditQuery(TVQQuery&) {
+void TdlgQueryBuilder::CreateActions() {
+    auto Make = [this](const char* Name, const QString& Caption, const QString& Hint, int Image,
+                       const QKeySequence& Shortcut = QKeySequence()) {
+        auto* Action = new QAction(Caption, this);
+        Action->setObjectName(QLatin1String(Name));
+        Action->setToolTip(Hint.isEmpty() ? PlainCaption(Caption) : Hint);
+        Action->setStatusTip(Hint);
+        if (!Shortcut.isEmpty()) {
+            Action->setShortcut(Shortcut);
+            Action->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+        }
+        if (CommonData != nullptr)
+            Action->setIcon(CommonData->ActionGlyphs.Icon(Image));
+        addAction(Action);
+        return Action;
+    };
+    aLoad = Make("aLoad", QStringLiteral("&Load"), QStringLiteral("Load query"), 28);
+    aSave = Make("aSave", QStringLiteral("&Save"), QStringLiteral("Save query"), 27);
+    aClear = Make("aClear", QStringLiteral("Cle&ar"), QStringLiteral("Clear"), 65);
+    aDeleteCondition =
+        Make("aDeleteCondition", QStringLiteral("&Remove"), QStringLiteral("Remove condition"), 83,
+             QKeySequence(Qt::CTRL | Qt::Key_Delete));
+    aEditCondition = Make("aEditCondition", QStringLiteral("&Edit"),
+                          QStringLiteral("Edit condition"), 76, QKeySequence(Qt::Key_F4));
+    aExecute = Make("aExecute", QStringLiteral("E&xecute"), QStringLiteral("Execute query"), 39);
+    aHelp = Make("aHelp", QStringLiteral("&Help"), QStringLiteral("Help"), 57);
+    aClose = Make("aClose", QStringLiteral("&Close"), QStringLiteral("Close"), 8);
+    aInstantMessages = Make("aInstantMessages", QStringLiteral("Instant Messages"),
+                            QStringLiteral("Instant Messages"), 72);
+    aRVM = Make("aRVM", QStringLiteral("Recorded Voice Messages"),
+                QStringLiteral("Recorded Voice Messages"), 20);
+    aVoiceMail = Make("aVoiceMail", QStringLiteral("Voice Mail && Personal Call Recording"),
+                      QStringLiteral("Voice Mail & Personal Call Recording"), 38);
+    aFaxes = Make("aFaxes", QStringLiteral("Faxes"), QStringLiteral("Faxes"), 81);
+    aExternalNumber = Make("aExternalNumber", QStringLiteral("External Number"), QString(), 89);
+    aPartipiants = Make("aPartipiants", QStringLiteral("Add partiptipiant(s)"),
+                        QStringLiteral("Add partiptipiant(s)"), 70);
+    aTimeSpan = Make("aTimeSpan", QStringLiteral("Time Span"), QStringLiteral("Time Span"), 26);
+    aTimeFrame = Make("aTimeFrame", QStringLiteral("Time Frame"), QStringLiteral("Time frame"), 9);
+    aGCID = Make("aGCID", QStringLiteral("Global Call ID"), QStringLiteral("Global Call ID"), 41);
+    aCAD = Make("aCAD", QStringLiteral("Call Attached Data"), QStringLiteral("Call Attached Data"),
+                88);
+    aRefreshUsers = Make("aRefreshUsers", QStringLiteral("Refresh user list"),
+                         QStringLiteral("Refresh user list"), 85);
+    aUserUp = Make("aUserUp", QStringLiteral("Up"), QStringLiteral("Up"), 87);
+    aUserDown = Make("aUserDown", QStringLiteral("Down"), QStringLiteral("Down"), 86);
+
+    // Media types by their action tags.
+    const std::pair<QAction*, TConditionKind> Media[] = {
+        {aInstantMessages, ckIM}, {aRVM, ckRVM}, {aVoiceMail, ckVM}, {aFaxes, ckFaxes}};
+    for (const auto& [Action, Kind] : Media) {
+        Action->setCheckable(true);
+        Action->setData(int(Kind));
+        const TConditionKind MediaKind = Kind;
+        connect(Action, &QAction::triggered, this, [this, MediaKind] { aMediaExecute(MediaKind); });
+    }
+    aGCID->setCheckable(true);
+
+    connect(aLoad, &QAction::triggered, this, [this] { Guarded([this] { aLoadExecute(); }); });
+    connect(aSave, &QAction::triggered, this, [this] { Guarded([this] { aSaveExecute(); }); });
+    connect(aClear, &QAction::triggered, this, [this] { Guarded([this] { aClearExecute(); }); });
+    connect(aDeleteCondition, &QAction::triggered, this,
+            [this] { Guarded([this] { aDeleteConditionExecute(); }); });
+    connect(aEditCondition, &QAction::triggered, this,
+            [this] { Guarded([this] { aEditConditionExecute(); }); });
+    connect(aExecute, &QAction::triggered, this,
+            [this] { Guarded([this] { aExecuteExecute(); }); });
+    connect(aClose, &QAction::triggered, this, &QDialog::reject);
+    connect(aExternalNumber, &QAction::triggered, this,
+            [this] { Guarded([this] { AddExternalNumber(); }); });
+    connect(aPartipiants, &QAction::triggered, this,
+            [this] { Guarded([this] { InsertSelectedUsers(SelectedLine()); }); });
+    connect(aTimeSpan, &QAction::triggered, this,
+            [this] { Guarded([this] { FQuery->AddTimeSpan(SelectedLine()); }); });
+    connect(aTimeFrame, &QAction::triggered, this,
+            [this] { Guarded([this] { FQuery->AddTimeFrame(SelectedLine()); }); });
+    connect(aGCID, &QAction::triggered, this,
+            [this] { Guarded([this] { ToggleGCID(SelectedLine()); }); });
+    connect(aCAD, &QAction::triggered, this,
+            [this] { Guarded([this] { AddCADWithDialog(SelectedLine()); }); });
+    connect(aRefreshUsers, &QAction::triggered, this,
+            [this] { Guarded([this] { aRefreshUsersExecute(); }); });
+    connect(aUserUp, &QAction::triggered, this,
+            [this] { Guarded([this] { MoveSelectedParticipant(-1); }); });
+    connect(aUserDown, &QAction::triggered, this,
+            [this] { Guarded([this] { MoveSelectedParticipant(1); }); });
+}
+
+void TdlgQueryBuilder::CreateControls() {
+    ToolBar1 = new QToolBar(QStringLiteral("ToolBar1"), this);
+    ToolBar1->setObjectName(QStringLiteral("ToolBar1"));
+    ToolBar1->setIconSize(QSize(20, 20));
+    ToolBar1->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    for (QAction* Action : {aLoad, aSave, aClear})
+        ToolBar1->addAction(Action);
+    ToolBar1->addSeparator();
+    ToolBar1->addAction(aDeleteCondition);
+    ToolBar1->addAction(aEditCondition);
+    ToolBar1->addSeparator();
+    ToolBar1->addAction(aExecute);
+    ToolBar1->addSeparator();
+    ToolBar1->addAction(aHelp);
+    ToolBar1->addAction(aClose);
+
+    ToolBar2 = new QToolBar(QStringLiteral("ToolBar2"), this);
+    ToolBar2->setObjectName(QStringLiteral("ToolBar2"));
+    ToolBar2->setOrientation(Qt::Vertical);
+    ToolBar2->setIconSize(QSize(20, 20));
+    ToolBar2->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    for (QAction* Action : {aInstantMessages, aRVM, aVoiceMail, aFaxes})
+        ToolBar2->addAction(Action);
+    ToolBar2->addSeparator();
+    ToolBar2->addAction(aExternalNumber);
+    ToolBar2->addAction(aPartipiants);
+    ToolBar2->addSeparator();
+    for (QAction* Action : {aTimeSpan, aTimeFrame, aGCID, aCAD})
+        ToolBar2->addAction(Action);
+    ToolBar2->addSeparator();
+    ToolBar2->addAction(aUserUp);
+    ToolBar2->addAction(aUserDown);
+
+    Edit3 = new QLineEdit(this);
+    Edit3->setObjectName(QStringLiteral("Edit3"));
+    lbQuery = new TQueryListBox(this);
+    lbQuery->setMinimumWidth(380);
+    lbQuery->setContextMenuPolicy(Qt::CustomContextMenu);
+    pmQuery = new QMenu(this);
+    pmQuery->setObjectName(QStringLiteral("pmQuery"));
+    for (QAction* Action : {aLoad, aSave, aClear, aExecute})
+        pmQuery->addAction(Action);
+    pmQuery->addSeparator();
+    pmQuery->addAction(aEditCondition);
+    pmQuery->addAction(aDeleteCondition);
+    connect(lbQuery, &QWidget::customContextMenuRequested, this, [this](const QPoint& Point) {
+        pmQuery->popup(lbQuery->viewport()->mapToGlobal(Point));
+    });
+    lbQuery->OnLineMouseDown = [this](int Row, TConditionHitTest Hit, const QPoint& ScreenPos) {
+        Guarded([&] { lbQueryMouseDown(Row, Hit, ScreenPos); });
+    };
+    lbQuery->OnSpace = [this] {
+        ActionListUpdate();
+        if (aEditCondition->isEnabled())
+            aEditCondition->trigger();
+    };
+    lbQuery->OnAcceptDrop = [this](const QMimeData* Data) { return AcceptQueryDrop(Data); };
+    lbQuery->OnDrop = [this](const QMimeData* Data, int Row) {
+        Guarded([&] { QueryDrop(Data, Row); });
+    };
+
+    edFilter = new QLineEdit(this);
+    edFilter->setObjectName(QStringLiteral("edFilter"));
+    edFilter->setClearButtonEnabled(true);
+    connect(edFilter, &QLineEdit::textChanged, this, [this] { edFilterChange(); });
+    btnRefreshUsers = new QToolButton(this);
+    btnRefreshUsers->setObjectName(QStringLiteral("btnRefreshUsers"));
+    btnRefreshUsers->setDefaultAction(aRefreshUsers);
+    btnRefreshUsers->setIconSize(QSize(20, 20));
+    btnRefreshUsers->setAccessibleName(QStringLiteral("Refresh user list"));
+    lvUsers = new TUserListView(this);
+    lvUsers->setMinimumWidth(220);
+    connect(lvUsers, &QAbstractItemView::doubleClicked, this,
+            [this] { Guarded([this] { InsertSelectedUsers(SelectedLine()); }); });
+    lvUsers->OnAcceptDrop = [this](const QMimeData* Data) { return AcceptUsersDrop(Data); };
+    lvUsers->OnDrop = [this](const QMimeData*) { Guarded([this] { UsersDrop(); }); };
+
+    auto* TitleRow = new QHBoxLayout;
+    TitleRow->addWidget(BuddyLabel(QStringLiteral("&Title:"), Edit3, this));
+    TitleRow->addWidget(Edit3, 1);
+    auto* Left = new QVBoxLayout;
+    Left->addLayout(TitleRow);
+    Left->addWidget(lbQuery, 1);
+
+    auto* FilterRow = new QHBoxLayout;
+    FilterRow->addWidget(BuddyLabel(QStringLiteral("&Filter:"), edFilter, this));
+    FilterRow->addWidget(edFilter, 1);
+    FilterRow->addWidget(btnRefreshUsers);
+    auto* Right = new QVBoxLayout;
+    Right->addLayout(FilterRow);
+    Right->addWidget(lvUsers, 1);
+
+    auto* Body = new QHBoxLayout;
+    Body->addLayout(Left, 3);
+    Body->addWidget(ToolBar2, 0);
+    Body->addLayout(Right, 2);
+
+    auto* Layout = new QVBoxLayout(this);
+    Layout->setContentsMargins(6, 4, 6, 6);
+    Layout->addWidget(ToolBar1);
+    Layout->addLayout(Body, 1);
+    lbQuery->setFocus();
+}
+
+int TdlgQueryBuilder::SelectedLine() const {
+    return lbQuery->ItemIndex();
+}
+
+void TdlgQueryBuilder::UpdateCaption() {
+    const QString Name = QFileInfo(FQuery->FileName()).completeBaseName();
+    // "Query builder" and the name in brackets; a blank alone without one.
+    setWindowTitle(
+        QStringLiteral("%1 %2").arg(QStringLiteral("Query builder"),
+                                    Name.isEmpty() ? QString() : QStringLiteral("[%1]").arg(Name)));
+}
+
+void TdlgQueryBuilder::AssignQuery(TVQQuery& Source) {
+    FCondition = nullptr;
+    FQuery->Assign(Source);
+    FQuery->SetTitle(Source.Title());
+    Edit3->setText(Source.Title());
+    UpdateCaption();
+}
+
+void TdlgQueryBuilder::ActionListUpdate() {
+    if (!FQuery)
+        return;
+    const int Line = SelectedLine();
+    const bool ControllerEnabled = DBConnection == nullptr || DBConnection->Enabled();
+    aExecute->setEnabled(!FQuery->HasError() && ControllerEnabled);
+    aDeleteCondition->setEnabled(FQuery->CanDelete(Line));
+    aEditCondition->setEnabled(FQuery->CanEdit(Line));
+    for (QAction* Media : {aInstantMessages, aRVM, aVoiceMail, aFaxes})
+        Media->setChecked(FQuery->MediaTypeExists(TConditionKind(Media->data().toInt()), Line));
+    auto IsParticipant = [this](int Index) {
+        const TAQCondition* Condition = FQuery->GetCondition(Index);
+        return Condition != nullptr && Condition->OwnedByHeader();
+    };
+    aUserUp->setEnabled(Line > 0 && IsParticipant(Line) && IsParticipant(Line - 1));
+    aUserDown->setEnabled(Line > 0 && IsParticipant(Line) && IsParticipant(Line + 1));
+    const bool ServerBusy = TfrmMain::IsServerBusy && TfrmMain::IsServerBusy();
+    aRefreshUsers->setEnabled(!ServerBusy && ControllerEnabled && UserList != nullptr);
+    aPartipiants->setEnabled(lvUsers->SelectedCount() > 0);
+    const TAQCondition* Remembered = Condition();
+    if (Remembered == nullptr)
+        Remembered = FQuery->GetCondition(Line);
+    const quint8 QueryID =
+        Remembered != nullptr ? Remembered->CIDQueryID() : FQuery->QueryIDAt(Line);
+    aGCID->setChecked(FQuery->KindExists(KindSet({ckGCID}), QueryID));
+}
+
+// ---------------------------------------------------------------------------
+// The condition list
+
+void TdlgQueryBuilder::lbQueryMouseDown(int Row, TConditionHitTest Hit, const QPoint& ScreenPos) {
+    TAQCondition* Clicked = FQuery->GetCondition(Row);
+    if (Clicked == nullptr)
+        return;
+    FCondition = Clicked;
+    switch (Hit) {
+    case chtValue:
+        EditCondition(Clicked, ScreenPos);
+        break;
+    case chtOperator:
+        Clicked->SwitchOperator();
+        break;
+    default:
+        // A participant's caption starts a drag (the list does that).
+        break;
+    }
+}
+
+void TdlgQueryBuilder::EditCondition(TAQCondition* Target, const QPoint& ScreenPos) {
+    if (Target == nullptr)
+        return;
+    FCondition = Target;
+    if (std::unique_ptr<TAQConditionEditor> Editor = CreateConditionEditor(*this, *Target))
+        Editor->Edit(ScreenPos);
+}
+
+TAQCondition* TdlgQueryBuilder::Condition() const {
+    // The remembered condition may have been deleted since.
+    for (int I = 0; FCondition != nullptr && I < FQuery->Count(); ++I)
+        if (FQuery->GetCondition(I) == FCondition)
+            return FCondition;
+    return nullptr;
+}
+
+bool TdlgQueryBuilder::AcceptQueryDrop(const QMimeData* Data) const {
+    if (Data == nullptr)
+        return false;
+    if (Data->hasFormat(QString::fromLatin1(UsersMimeType)))
+        return lvUsers->SelectedCount() > 0;
+    if (Data->hasFormat(QString::fromLatin1(ParticipantMimeType))) {
+        const int Line = SelectedLine();
+        const TAQCondition* Dragged = FQuery->GetCondition(Line);
+        return Line > 0 && Dragged != nullptr && Dragged->OwnedByHeader();
+    }
     return false;
+}
+
+void TdlgQueryBuilder::QueryDrop(const QMimeData* Data, int Row) {
+    if (Data->hasFormat(QString::fromLatin1(UsersMimeType))) {
+        InsertSelectedUsers(Row);
+        return;
+    }
+    TAQCondition* Dragged = FQuery->GetCondition(SelectedLine());
+    if (Dragged == nullptr || !Dragged->OwnedByHeader())
+        return;
+    FCondition = Dragged;
+    Dragged->MoveTo(Row);
+    lbQuery->SetItemIndex(Dragged->Index());
+    lbQuery->Repaint();
+}
+
+bool TdlgQueryBuilder::AcceptUsersDrop(const QMimeData* Data) const {
+    if (Data == nullptr || !Data->hasFormat(QString::fromLatin1(ParticipantMimeType)))
+        return false;
+    const TAQCondition* Dragged = FQuery->GetCondition(SelectedLine());
+    return SelectedLine() > 0 && Dragged != nullptr && Dragged->OwnedByHeader();
+}
+
+void TdlgQueryBuilder::UsersDrop() {
+    TAQCondition* Dragged = FQuery->GetCondition(SelectedLine());
+    if (Dragged == nullptr || !Dragged->OwnedByHeader())
+        return;
+    if (FCondition == Dragged)
+        FCondition = nullptr;
+    FQuery->DeleteCondition(Dragged);
+}
+
+// ---------------------------------------------------------------------------
+// Actions
+
+void TdlgQueryBuilder::aLoadExecute() {
+    TFileDialogRequest Request;
+    Request.Title = QString::fromLatin1(LoadQueryTitle);
+    Request.Filter = QString::fromLatin1(QueryFileFilter);
+    Request.DefaultExt = QString::fromLatin1(QueryFileExtension);
+    if (!FQuery->FileName().isEmpty())
+        Request.FileName = QFileInfo(FQuery->FileName()).absolutePath();
+    const QString Name = TVQFileDialog::GetOpenFileName(this, Request);
+    if (Name.isEmpty())
+        return;
+    // Read aside first: a file that fails leaves the query being built as
+    // it was, and says why.
+    TVQQuery Loaded;
+    Loaded.LoadFromFile(Name);
+    FCondition = nullptr;
+    try {
+        FQuery->LoadFromFile(Name);
+    } catch (...) {
+        // The file changed since it was read; what was read stands.
+        FQuery->Assign(Loaded);
+    }
+    Edit3->setText(FQuery->Title());
+    UpdateCaption();
+}
+
+void TdlgQueryBuilder::aSaveExecute() {
+    FQuery->SetTitle(Edit3->text());
+    TFileDialogRequest Request;
+    Request.Title = QString::fromLatin1(SaveQueryTitle);
+    Request.Filter = QString::fromLatin1(QueryFileFilter);
+    Request.DefaultExt = QString::fromLatin1(QueryFileExtension);
+    Request.FileName = FQuery->FileName();
+    const QString Name = TVQFileDialog::GetSaveFileName(this, Request);
+    if (Name.isEmpty())
+        return;
+    FQuery->SaveToFile(Name);
+    UpdateCaption();
+}
+
+void TdlgQueryBuilder::aClearExecute() {
+    FCondition = nullptr;
+    FQuery->Init();
+    UpdateCaption();
+}
+
+void TdlgQueryBuilder::aDeleteConditionExecute() {
+    const int Line = SelectedLine();
+    if (!FQuery->CanDelete(Line))
+        return;
+    TAQCondition* Target = FQuery->GetCondition(Line);
+    if (FCondition == Target)
+        FCondition = nullptr;
+    FQuery->DeleteCondition(Target);
+}
+
+void TdlgQueryBuilder::aEditConditionExecute() {
+    const int Line = SelectedLine();
+    TAQCondition* Target = FQuery->GetCondition(Line);
+    if (Target == nullptr || !FQuery->CanEdit(Line))
+        return;
+    // Below the value, where a click would have opened it.
+    lbQuery->UpdateLineRects(Line);
+    QRect Where = Target->ValueRect();
+    if (Where.isEmpty())
+        Where = lbQuery->visualRect(lbQuery->LinesModel()->index(Line));
+    EditCondition(Target, lbQuery->viewport()->mapToGlobal(Where.bottomLeft()));
+}
+
+void TdlgQueryBuilder::aExecuteExecute() {
+    ActionListUpdate();
+    if (!aExecute->isEnabled())
+        return;
+    FQuery->SetTitle(Edit3->text());
+    accept();
+}
+
+void TdlgQueryBuilder::aMediaExecute(TConditionKind Media) {
+    Guarded([&] { FQuery->AddDeleteMediaType(Media, SelectedLine()); });
+    ActionListUpdate();
+}
+
+void TdlgQueryBuilder::aRefreshUsersExecute() {
+    LoadUserList();
+}
+
+void TdlgQueryBuilder::AddExternalNumber() {
+    QString Number;
+    if (!TVQInputBox::InputQuery(this, QStringLiteral("Condition - External Number"),
+                                 QStringLiteral("External number equals to "), Number))
+        return;
+    // Blanks around a number are never part of it.
+    Number = Number.trimmed();
+    if (Number.isEmpty())
+        return;
+    FQuery->InsertPartipiant(SelectedLine(), Number, 0, ukExternalAddress);
+}
+
+void TdlgQueryBuilder::InsertSelectedUsers(int InsertAfter) {
+    const QList<const TUserData*> Entries = lvUsers->SelectedEntries();
+    if (Entries.isEmpty())
+        throw EQueryBuilderError(QString::fromLatin1(SNoParticipants));
+    int Position = InsertAfter;
+    for (const TUserData* Entry : Entries)
+        Position = FQuery->InsertPartipiant(Position, Entry->Name(), Entry->ID(), Entry->Kind());
+}
+
+void TdlgQueryBuilder::ToggleGCID(int MemberIndex) {
+    const int Existing = FQuery->FindKind(KindSet({ckGCID}), FQuery->QueryIDAt(MemberIndex), 0);
+    if (Existing >= 0) {
+        TAQCondition* Target = FQuery->GetCondition(Existing);
+        if (FCondition == Target)
+            FCondition = nullptr;
+        FQuery->DeleteCondition(Target);
+    } else {
+        FQuery->AddGCID(MemberIndex);
+    }
+}
+
+void TdlgQueryBuilder::AddCADWithDialog(int MemberIndex) {
+    TCADSearchCriteria Criteria;
+    if (EditCADCriteria(this, QStringLiteral("Call Attached Data"), Criteria))
+        FQuery->AddCAD(MemberIndex, Criteria);
+}
+
+void TdlgQueryBuilder::MoveSelectedParticipant(int Delta) {
+    const int Line = SelectedLine();
+    TAQCondition* Moved = FQuery->GetCondition(Line);
+    TAQCondition* Other = FQuery->GetCondition(Line + Delta);
+    if (Line <= 0 || Moved == nullptr || Other == nullptr || !Moved->OwnedByHeader() ||
+        FQuery->HeaderOf(Moved) != FQuery->HeaderOf(Other))
+        return;
+    FCondition = Moved;
+    FQuery->Move(Line, Line + Delta);
+    FQuery->RenumberParticipants(FQuery->HeaderOf(Moved));
+    lbQuery->SetItemIndex(Moved->Index());
+    lbQuery->Repaint();
+}
+
+// ---------------------------------------------------------------------------
+// The user list
+
+void TdlgQueryBuilder::ShowUsers() {
+    lvUsers->UsersModel()->Reset(UserList != nullptr ? UserList->VisibleCount() : 0);
+}
+
+void TdlgQueryBuilder::edFilterChange() {
+    if (UserList == nullptr)
+        return;
+    UserList->ApplyFilter(edFilter->text());
+    ShowUsers();
+}
+
+void TdlgQueryBuilder::showEvent(QShowEvent* Event) {
+    TUTCDialog::showEvent(Event);
+    if (!Event->spontaneous())
+        edFilterChange();
+}
+
+void TdlgQueryBuilder::LoadUserList() {
+    if (UserList == nullptr)
+        return;
+    if (FCache != nullptr && DBConnection != nullptr) {
+        FCache = nullptr;
+        DBConnection->CancelJob(this);
+    }
+    UserList->Clear();
+    ShowUsers();
+    FUserListComplete = false;
+    FUserListError.clear();
+    FBusy = true;
+    TVQArcCache* Job = nullptr;
+    try {
+        Job = TVQArcCache::Create(TWindowHandle(this), opSQLExecute,
+                                  QString::fromLatin1(UserListSQL));
+    } catch (...) {
+        ShowUsers();
+        lvUsers->viewport()->update();
+        FBusy = false;
+        throw;
+    }
+    // None: freed while it was being started; the status bar says why.
+    if (Job == nullptr) {
+        FBusy = false;
+        return;
+    }
+    FCache = Job;
+}
+
+bool TdlgQueryBuilder::event(QEvent* Event) {
+    if (!IsDBMessage(Event))
+        return TUTCDialog::event(Event);
+    const auto& Message = *static_cast<const TDBMessage*>(Event);
+    Guarded([&] {
+        switch (Message.Msg()) {
+        case WM_DB_SELECTRESULT:
+            UserListResult(Message);
+            break;
+        case WM_DB_JOBDONE:
+            UserListDone(Message.Cache());
+            break;
+        case WM_DB_CACHEFREED:
+            UserListFreed(Message.Cache());
+            break;
+        default:
+            break;
+        }
+    });
+    return true;
+}
+
+void TdlgQueryBuilder::UserListResult(const TDBMessage& Message) {
+    TVQArcCache* Job = Message.Cache();
+    const auto* Result = Message.Record<IPC_DA_DBClient::TSelectResult>();
+    if (Result == nullptr)
+        return;
+    if (Job != FCache) {
+        if (FCache != nullptr) {
+            // Not the list being loaded: let the controller free it at its
+            // end, so that it does not keep the server busy.
+            if (Result->error.error != deSuccess || !Result->hasMore)
+                PostDBMessage(TWindowHandle(this), WM_DB_JOBDONE, 0, Message.LParam);
+            return;
+        }
+        // A job of this dialog that the controller started again after a
+        // reconnect: the list comes anew from it.
+        FCache = Job;
+        FBusy = true;
+        FUserListComplete = false;
+        FUserListError.clear();
+        if (UserList != nullptr)
+            UserList->Clear();
+        ShowUsers();
+    }
+    if (Result->error.error != deSuccess) {
+        FUserListError = QString::fromUtf8(ErrorMessage(Result->error));
+        if (FUserListError.isEmpty())
+            FUserListError = QString::fromLatin1(SUserListFailed);
+        PostDBMessage(TWindowHandle(this), WM_DB_JOBDONE, 0, Message.LParam);
+        return;
+    }
+    if (UserList != nullptr && Result->rows.rows_val != nullptr) {
+        for (quint32 I = 0; I < Result->rows.rows_len; ++I) {
+            const IPC_DA_DBClient::TSelectRow& Row = Result->rows.rows_val[I];
+            qint32 UserId = 0;
+            qint32 GroupId = 0;
+            // A row without two numbers names nobody that could be asked for.
+            if (!ReadId(ColumnBytes(Row, 1), UserId) || !ReadId(ColumnBytes(Row, 2), GroupId))
+                continue;
+            UserList->AddUser(QString::fromUtf8(ColumnBytes(Row, 0)), GroupId, UserId);
+        }
+        lvUsers->UsersModel()->SetCount(UserList->VisibleCount());
+    }
+    if (!Result->hasMore) {
+        FUserListComplete = true;
+        PostDBMessage(TWindowHandle(this), WM_DB_JOBDONE, 0, Message.LParam);
+    }
+}
+
+void TdlgQueryBuilder::UserListDone(TVQArcCache* Job) {
+    if (Job == nullptr || Job != FCache) {
+        // The end of a job this dialog no longer follows.
+        if (Job != nullptr && DBConnection != nullptr)
+            DBConnection->FreeCache(Job);
+        return;
+    }
+    FCache = nullptr;
+    FBusy = false;
+    if (DBConnection != nullptr)
+        DBConnection->FreeCache(Job);
+    SetScreenCursor(crDefault);
+    if (FUserListError.isEmpty())
+        return;
+    // A list that failed on the way is not offered in part.
+    const QString Error = FUserListError;
+    FUserListError.clear();
+    if (UserList != nullptr)
+        UserList->Clear();
+    ShowUsers();
+    throw EQueryBuilderError(Error);
+}
+
+void TdlgQueryBuilder::UserListFreed(TVQArcCache* Job) {
+    if (FCache == nullptr || Job != FCache)
+        return;
+    // Dropped by the controller (a lost connection) or cancelled before
+    // its end: a list that did not arrive whole is loaded anew next time.
+    FCache = nullptr;
+    FBusy = false;
+    SetScreenCursor(crDefault);
+    if (!FUserListComplete && UserList != nullptr) {
+        UserList->Clear();
+        ShowUsers();
+    }
+}
+
+void TdlgQueryBuilder::keyPressEvent(QKeyEvent* Event) {
+    switch (Event->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        if (Event->modifiers() == Qt::NoModifier || Event->modifiers() == Qt::KeypadModifier) {
+            ActionListUpdate();
+            if (aExecute->isEnabled())
+                aExecute->trigger();
+            Event->accept();
+            return;
+        }
+        break;
+    case Qt::Key_Escape:
+        Event->accept();
+        reject();
+        return;
+    default:
+        break;
+    }
+    TUTCDialog::keyPressEvent(Event);
+}
+
+// ---------------------------------------------------------------------------
+// Entry points
+
+void RunQueryBuilder() {
+    if (DBConnection == nullptr || !DBConnection->ConnectionOK())
+        return;
+    TDialogRelease<TdlgQueryBuilder> Dialog(new TdlgQueryBuilder(frmMain));
+    if (!Dialog->CreationCompleted()) {
+        Dialog->close();
+        return;
+    }
+    if (Dialog->exec() != QDialog::Accepted || !Dialog)
+        return;
+    if (ExecuteNewQuery)
+        ExecuteNewQuery(Dialog->Query());
+}
+
+bool EditQuery(TVQQuery& Query) {
+    if (DBConnection == nullptr || !DBConnection->ConnectionOK())
+        return false;
+    TDialogRelease<TdlgQueryBuilder> Dialog(new TdlgQueryBuilder(frmMain));
+    if (!Dialog->CreationCompleted()) {
+        Dialog->close();
+        return false;
+    }
+    Dialog->AssignQuery(Query);
+    if (Dialog->exec() != QDialog::Accepted || !Dialog)
+        return false;
+    Query.Assign(Dialog->Query());
+    Query.SetTitle(Dialog->Query().Title());
+    return true;
 }

@@ -3,23 +3,147 @@
 // windows use.
 #pragma once
 
+#include "Conditions.h"
 #include "UTCDialog.h"
 
-#include <functional>
+#include <QList>
+#include <QString>
 
+#include <functional>
+#include <memory>
+
+class QAction;
+class QLineEdit;
+class QMenu;
+class QMimeData;
+class QToolBar;
+class QToolButton;
+class TDBMessage;
+class TQueryListBox;
+class TUserData;
+class TUserListView;
+class TVQArcCache;
 class TVQQuery;
 
 class TdlgQueryBuilder : public TUTCDialog {
     Q_OBJECT
 public:
+    // The statement that lists the archive's users, groups and agents.
+    static const char* const UserListSQL;
+
     explicit TdlgQueryBuilder(QWidget* Owner);
     ~TdlgQueryBuilder() override;
 
     // The user list is being loaded.
     bool Busy() const { return FBusy; }
+    // False when something failed while the dialog was being created (the
+    // error was shown); the caller closes it then.
+    bool CreationCompleted() const { return FCreated; }
+
+    TVQQuery& Query() const { return *FQuery; }
+    // The condition last clicked or acted on.
+    TAQCondition* Condition() const;
+    // The selected line of the condition list, -1 for none.
+    int SelectedLine() const;
+
+    // Takes over a query for editing: its conditions, and its title into
+    // the title edit.
+    void AssignQuery(TVQQuery& Source);
+
+    // Empties the shared user list and fills it again from the archive.
+    // A job that cannot be created leaves the list empty and raises.
+    void LoadUserList();
+    // Inserts the selected users after line InsertAfter, one after the
+    // other, in list order; "No Participants selected" without a selection.
+    void InsertSelectedUsers(int InsertAfter);
+    // Asks for an external number and inserts it as a participant.
+    void AddExternalNumber();
+    // Removes the query's first global caller id, or adds one.
+    void ToggleGCID(int MemberIndex);
+    // Asks for a call attached data criterion and adds it when confirmed.
+    void AddCADWithDialog(int MemberIndex);
+    // Opens the editor of a condition at a point of the screen.
+    void EditCondition(TAQCondition* Condition, const QPoint& ScreenPos);
+    // Moves the selected participant one line up (-1) or down (+1).
+    void MoveSelectedParticipant(int Delta);
+    // "Query builder" with the query file's name.
+    void UpdateCaption();
+    // The actions' states, evaluated whenever the application is idle.
+    void ActionListUpdate();
+
+    // Controls, by their form names.
+    QToolBar* ToolBar1 = nullptr;
+    QToolBar* ToolBar2 = nullptr;
+    QLineEdit* Edit3 = nullptr;
+    TQueryListBox* lbQuery = nullptr;
+    QLineEdit* edFilter = nullptr;
+    QToolButton* btnRefreshUsers = nullptr;
+    TUserListView* lvUsers = nullptr;
+    QMenu* pmQuery = nullptr;
+
+    QAction* aLoad = nullptr;
+    QAction* aSave = nullptr;
+    QAction* aClear = nullptr;
+    QAction* aDeleteCondition = nullptr;
+    QAction* aEditCondition = nullptr;
+    QAction* aExecute = nullptr;
+    QAction* aHelp = nullptr;
+    QAction* aClose = nullptr;
+    QAction* aInstantMessages = nullptr;
+    QAction* aRVM = nullptr;
+    QAction* aVoiceMail = nullptr;
+    QAction* aFaxes = nullptr;
+    QAction* aExternalNumber = nullptr;
+    QAction* aPartipiants = nullptr;
+    QAction* aTimeSpan = nullptr;
+    QAction* aTimeFrame = nullptr;
+    QAction* aGCID = nullptr;
+    QAction* aCAD = nullptr;
+    QAction* aRefreshUsers = nullptr;
+    QAction* aUserUp = nullptr;
+    QAction* aUserDown = nullptr;
+
+protected:
+    bool event(QEvent* Event) override;
+    void showEvent(QShowEvent* Event) override;
+    void keyPressEvent(QKeyEvent* Event) override;
 
 private:
+    void CreateActions();
+    void CreateControls();
+    void FormCreate();
+    // Runs an action's work; whatever it raises goes to the application's
+    // error display.
+    template <typename TWork> void Guarded(TWork Work);
+
+    void aLoadExecute();
+    void aSaveExecute();
+    void aClearExecute();
+    void aDeleteConditionExecute();
+    void aEditConditionExecute();
+    void aExecuteExecute();
+    void aMediaExecute(TConditionKind Media);
+    void aRefreshUsersExecute();
+    void edFilterChange();
+    void lbQueryMouseDown(int Row, TConditionHitTest Hit, const QPoint& ScreenPos);
+    bool AcceptQueryDrop(const QMimeData* Data) const;
+    void QueryDrop(const QMimeData* Data, int Row);
+    bool AcceptUsersDrop(const QMimeData* Data) const;
+    void UsersDrop();
+
+    void UserListResult(const TDBMessage& Message);
+    void UserListDone(TVQArcCache* Job);
+    void UserListFreed(TVQArcCache* Job);
+    void ShowUsers();
+
+    std::unique_ptr<TVQQuery> FQuery;
+    TAQCondition* FCondition = nullptr;
     bool FBusy = false;
+    TVQArcCache* FCache = nullptr;
+    bool FCreated = false;
+    // The last load ran to its end, and why it failed if it did.
+    bool FUserListComplete = false;
+    QString FUserListError;
 };
 
 // The dialog while it exists.

@@ -9,7 +9,25 @@
 #include <functional>
 
 class QAction;
+class QCheckBox;
+class QComboBox;
 class QLabel;
+class QMenu;
+class QSplitter;
+class QTimer;
+class QToolButton;
+class QTreeView;
+class TCADModel;
+class TLinkLabel;
+class TMCIPlayer;
+class TVQArcCache;
+class TWaveTrackBar;
+class TWaveformReader;
+
+// Posted by the player to itself after the operator moved the track bar.
+inline constexpr int WM_PLAY_AFTER_SEEK = 0x669;
+
+enum TActionAfterMediaLoad { amlaPlay, amlaSaveAs };
 
 class TfrmMediaPlayer : public QWidget {
     Q_OBJECT
@@ -49,4 +67,85 @@ public:
     QLabel* lbParticipants = nullptr;
     QWidget* pnlCAD = nullptr;
     QAction* aPlay = nullptr;
+
+    // Beyond what the result window uses.
+    QString DateTimeStr() const { return FDateTimeStr; }
+    QString ProgressCaption() const;
+    bool IsMp3() const { return FMP3; }
+    void SetAutostart(bool Value);
+    TActionAfterMediaLoad AfterLoad() const { return FAfterLoad; }
+    TMCIPlayer* MCI() const { return FMCI; }
+    TWaveformReader* Waveform() const { return FWaveform; }
+    // Skips by Ms milliseconds (negative: back) within the recording.
+    void Skip(int Ms);
+    // The proposed name of Save As for the current date and time text.
+    QString ProposedFileName() const;
+
+    QWidget* pnlMediaPlayer = nullptr;
+    TLinkLabel* lPlay = nullptr;
+    TLinkLabel* lPause = nullptr;
+    TLinkLabel* lStop = nullptr;
+    TLinkLabel* lSaveAs = nullptr;
+    QLabel* lbDownload = nullptr;
+    QLabel* lbRecordTime = nullptr;
+    QLabel* lbTime = nullptr;
+    QCheckBox* cbAutostart = nullptr;
+    TWaveTrackBar* TrackBar1 = nullptr;
+    QToolButton* btnSkipBack = nullptr;
+    QToolButton* btnPlay = nullptr;
+    QToolButton* btnPause = nullptr;
+    QToolButton* btnStop = nullptr;
+    QToolButton* btnSkipForward = nullptr;
+    QComboBox* cbSpeed = nullptr;
+    QSplitter* Splitter1 = nullptr;
+    QTreeView* lvCADValues = nullptr;
+    QTimer* Timer1 = nullptr;
+    QMenu* PopupMenu1 = nullptr;
+    QAction* aPause = nullptr;
+    QAction* aStop = nullptr;
+    QAction* aClose = nullptr;
+    QAction* aAutostart = nullptr;
+    QAction* aSave = nullptr;
+    QAction* aSkipBack = nullptr;
+    QAction* aSkipForward = nullptr;
+
+    static constexpr int TimerInterval = 200;
+    static constexpr int SkipMs = 5000;
+
+protected:
+    bool event(QEvent* Event) override;
+    void hideEvent(QHideEvent* Event) override;
+    void closeEvent(QCloseEvent* Event) override;
+    void contextMenuEvent(QContextMenuEvent* Event) override;
+    void resizeEvent(QResizeEvent* Event) override;
+
+private:
+    void AdjustUpperPanel();
+    void CreateControls();
+    void aPlayExecute();
+    void aPauseExecute();
+    void aStopExecute();
+    void aSaveExecute();
+    void Timer1Timer();
+    void TrackBar1Change(int Value);
+    void UpdateState();
+    void CopyToSaveTarget(const QString& FileExtension);
+    void HandleSelectResult(const class TDBMessage& Message);
+    void JobDone(TVQArcCache* Job);
+
+    TMCIPlayer* FMCI = nullptr;
+    TWaveformReader* FWaveform = nullptr;
+    TCADModel* FCADModel = nullptr;
+    QString FFileName;
+    bool FSeekEnabled = true;
+    bool FBusy = false;
+    TVQArcCache* FCache = nullptr;
+    // The first result of a query replaces the list, later batches add to it.
+    bool FCADFirstBatch = true;
+    TActionAfterMediaLoad FAfterLoad = amlaPlay;
+    QString FDateTimeStr;
+    bool FMP3 = false;
+    // Where Save As copies the recording once it is downloaded.
+    QString FSaveFileName;
+    QString FSaveDefaultExt;
 };

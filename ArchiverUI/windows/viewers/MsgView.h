@@ -9,8 +9,16 @@
 
 #include <functional>
 
+class QAction;
+class QCheckBox;
+class QLabel;
+class QMenu;
 class QProgressBar;
 class QTextBrowser;
+class QTextCursor;
+class QTextCharFormat;
+class QToolButton;
+class TVQSpinEdit;
 
 class TfrmMessageView : public QWidget {
     Q_OBJECT
@@ -40,4 +48,28 @@ public:
 
     QTextBrowser* RichEdit1 = nullptr;
     QProgressBar* ProgressBar1 = nullptr;
+
+    // Beyond what the result window uses.
+    // Writes the transcript to FileName: FilterIndex 1 as rich text, 2 as
+    // plain text. False (and the reason in Error) when it cannot.
+    bool ExportTo(const QString& FileName, int FilterIndex, QString* Error = nullptr);
+
+    QCheckBox* cbIncludeMsgs = nullptr;
+    TVQSpinEdit* seDuration = nullptr;
+    QLabel* lbMinutes = nullptr;
+    QToolButton* btnExport = nullptr;
+    QMenu* PopupMenu1 = nullptr;
+    QAction* aExport = nullptr;
+    QAction* aClose = nullptr;
+    QAction* aCopy = nullptr;
+    QAction* aSelectAll = nullptr;
+
+protected:
+    void closeEvent(QCloseEvent* Event) override;
+
+private:
+    void aExportExecute();
+    void OptionsChanged();
+    static void InsertWithLinks(QTextCursor& Cursor, const QString& Line,
+                                const QTextCharFormat& Format);
 };

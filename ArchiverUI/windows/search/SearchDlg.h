@@ -1,0 +1,192 @@
+// The text search dialog: the operator types phrases, chooses which
+// instant messages to search (all of the archive, the active result
+// window's, or its selected ones) and where the hits go (a new result
+// window or the active one), and watches the server search. One dialog
+// serves the whole run of the program and is shown modally each time.
+//
+// The search is two jobs in a row: for "All database records" a statement
+// collects the ids of every instant message first; then one text search
+// job hands the ids and phrases to the server, whose progress reports fill
+// the progress bar and the counters and collect the hits. When every record
+// is searched (or the operator interrupts), the dialog closes and the hits
+// are listed in a result window.
+#pragma once
+
+#include "DataCache.h"
+#include "QueryResult.h"
+#include "UTCDialog.h"
+
+#include <QElapsedTimer>
+#include <QList>
+#include <QPointer>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+
+class QAction;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QMenu;
+class QPlainTextEdit;
+class QProgressBar;
+class QPushButton;
+class QRadioButton;
+class QTimer;
+class TfrmQueryResult;
+class TSearchOptions;
+class TStatusPanel;
+
+class TdlgSearch : public TUTCDialog {
+    Q_OBJECT
+public:
+    // Entries the phrase history keeps, newest first.
+    static constexpr int MaxHistory = 20;
+
+    // The status bar's panels.
+    enum TPanel {
+        pnTotalLabel = 0,
+        pnTotal = 1,
+        pnProcessedLabel = 2,
+        pnProcessed = 3,
+        pnFoundLabel = 4,
+        pnFound = 5,
+        pnStatus = 6
+    };
+
+    explicit TdlgSearch(QWidget* Owner);
+    ~TdlgSearch() override;
+
+    // The program's dialog, made on first use (null until then).
+    static TdlgSearch* Instance();
+    // Makes the dialog if needed and shows it modally.
+    static void ShowModal();
+
+    TSearchOptions& SearchOptions() const { return *FSearchOptions; }
+    // The result window that was active when the dialog was shown.
+    TfrmQueryResult* QueryResult() const { return FQueryResult.data(); }
+    // The running job (id collection or text search), or none.
+    TVQArcCache* Job() const { return FJob; }
+    quint32 Searched() const { return FSearched; }
+    quint32 Total() const { return FTotal; }
+    QString StatusText(int Panel) const;
+    // The phrase box's lines that are not blank.
+    QStringList PhraseLines() const;
+
+    void ResetSearch();
+    void ActionList1Update();
+
+    // Actions.
+    void aSearchExecute();
+    void aInterruptExecute();
+    void aCancelExecute();
+    void aClearMemoExecute();
+    void aAddHistItemExecute();
+    void cbPhraseHistorySelect(int Index);
+
+    // Controls and actions, by their form names.
+    QLabel* lbPhrases = nullptr;
+    QPlainTextEdit* RichEdit1 = nullptr;
+    QLabel* lbHistory = nullptr;
+    QComboBox* cbPhraseHistory = nullptr;
+    QPushButton* btnAddHistItem = nullptr;
+    QPushButton* btnClearMemo = nullptr;
+    QGroupBox* gbOptions = nullptr;
+    QLabel* lbSource = nullptr;
+    QComboBox* cbSource = nullptr;
+    QLabel* lbDestination = nullptr;
+    QComboBox* cbDestination = nullptr;
+    QLabel* lbMustContain = nullptr;
+    QRadioButton* rbAllOf = nullptr;
+    QRadioButton* rbAnyOf = nullptr;
+    QLabel* lbProgress = nullptr;
+    QProgressBar* ProgressBar1 = nullptr;
+    QPushButton* btnSearch = nullptr;
+    QPushButton* btnInterrupt = nullptr;
+    QPushButton* btnCancel = nullptr;
+    QPushButton* btnClose = nullptr;
+    // Context help is not available; the button stands disabled.
+    QPushButton* HelpBtn = nullptr;
+    QWidget* StatusBar1 = nullptr;
+    QList<TStatusPanel*> StatusPanels;
+    QMenu* PopupMenu1 = nullptr;
+    QAction* aSearch = nullptr;
+    QAction* aInterrupt = nullptr;
+    QAction* aCancel = nullptr;
+    QAction* aClearMemo = nullptr;
+    QAction* aAddHistItem = nullptr;
+    QAction* aCut = nullptr;
+    QAction* aCopy = nullptr;
+    QAction* aPaste = nullptr;
+    QAction* aSelectAllText = nullptr;
+
+protected:
+    bool event(QEvent* Event) override;
+    bool eventFilter(QObject* Watched, QEvent* Event) override;
+    void showEvent(QShowEvent* Event) override;
+    void keyPressEvent(QKeyEvent* Event) override;
+
+public slots:
+    // Every way the dialog ends comes here: the running job is cancelled
+    // first.
+    void done(int Result) override;
+
+private:
+    void CreateActions();
+    void CreateControls();
+    void CreateStatusBar();
+    QPushButton* ButtonFor(QAction* Action, const char* Name);
+    void FormShow();
+    void SetPanel(int Panel, const QString& Text);
+    void LoadHistory(QString& Error);
+    void SaveHistory(const QStringList& Phrases);
+    bool HandleKey(QKeyEvent* Event);
+    void StartJob(Operation Kind);
+    void ReleaseJob();
+    void CancelJobs();
+    void ShowSearchError(const QString& Text);
+    void PostSelf(int Msg, quintptr LParam = 0);
+    void SetProgress(quint32 Position, quint32 Count);
+    // The counters and the progress bar as the search stands; Now shows them
+    // at once, else within a moment.
+    void ShowCounters(bool Now);
+    // Offers a job the controller has not sent yet again, shortly.
+    void KickStart(TVQArcCache* Job);
+    void RetryStart();
+
+    // Window messages.
+    void WMSelectResult(const TDBMessage& Message);
+    void WMSearchStart(const TDBMessage& Message);
+    void WMSearchProcess(const TDBMessage& Message);
+    void WMJobDone(const TDBMessage& Message);
+    void WMShowResult();
+    void WMCacheFreed(const TDBMessage& Message);
+    void WMConnectionLost();
+    // The handling of WM_DB_JOBDONE, also run directly.
+    void JobDone();
+
+    QPointer<TfrmQueryResult> FQueryResult;
+    std::unique_ptr<TSearchOptions> FSearchOptions;
+    TVQArcCache* FJob = nullptr;
+    quint32 FSearched = 0;
+    quint32 FTotal = 0;
+    // Counts the searches: a message posted for an earlier one (cancelled
+    // or interrupted meanwhile) is recognised and dropped.
+    quint32 FSerial = 0;
+    // Where the search stands: collecting ids, waiting for the search to
+    // start, searching, or every record searched (the end is posted).
+    enum TSearchPhase { spIdle, spCollecting, spStarting, spSearching, spFinished };
+    TSearchPhase FPhase = spIdle;
+    // The phrase box holds a line that is not blank.
+    bool FHasPhrases = false;
+    QTimer* FStartTimer = nullptr;
+    TVQArcCache* FKick = nullptr;
+    QTimer* FCounterTimer = nullptr;
+    QElapsedTimer FShownClock;
+    QElapsedTimer FKickClock;
+};
+
+// The main window's "Search Messages" and a search result window's
+// "Change".
+void ShowSearchDialog();

@@ -1,0 +1,112 @@
+// The RTF writer: escapes, Unicode, the colour table, runs and links, and
+// what a second reader (unrtf) makes of the result.
+#include "ViewerTestSupport.h"
+
+#include "RtfWriter.h"
+#include "SecondReader.h"
+
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTextCursor>
+#include <QTextDocument>
+
+namespace {
+
+void Append(QTextDocument& Doc, const QString& Text, const QColor& Colour, bool Bold,
+            const QString& Href = {}) {
+    QTextCursor C(&Doc);
+    C.movePosition(QTextCursor::End);
+    QTextCharFormat F;
+    F.setForeground(Colour);
+    F.setFontWeight(Bold ? QFont::Bold : QFont::Normal);
+    if (!Href.isEmpty()) {
+        F.setAnchor(true);
+        F.setAnchorHref(Href);
+        F.setFontUnderline(true);
+    }
+    const QStringList Lines = Text.split(QLatin1Char('\n'));
+    for (int I = 0; I < Lines.size(); ++I) {
+        if (I > 0)
+            C.insertBlock();
+        C.insertText(Lines.at(I), F);
+    }
+}
+
+} // namespace
+
+TEST(RtfWriter, EscapesWhatRtfReservesAndDropsControlCharacters) {
+    EXPECT_EQ(TRtfWriter::EscapeText(QStringLiteral("a\\b{c}d")), QByteArray("a\\\\b\\{c\\}d"));
+    EXPECT_EQ(TRtfWriter::EscapeText(QStringLiteral("x\ty")), QByteArray("x\\tab y"));
+    EXPECT_EQ(TRtfWriter::EscapeText(QString(QChar(0x2028))), QByteArray("\\line "));
+    EXPECT_EQ(TRtfWriter::EscapeText(QStringLiteral("a\u00A0b")), QByteArray("a\\~b"));
+    EXPECT_EQ(TRtfWriter::EscapeText(QStringLiteral("a\x01\x1f\x7f"
+                                                    "b")),
+              QByteArray("ab"));
+}
+
+TEST(RtfWriter, UnicodeGoesAsSigned16BitEscapesWithAStandIn) {
+    // The stand-in is the code page's character where it has one.
+    EXPECT_EQ(TRtfWriter::EscapeText(QStringLiteral("\u00e9")), QByteArray("\\u233\\'e9"));
+    EXPECT_EQ(TRtfWriter::EscapeText(QStringLiteral("\u0416")), QByteArray("\\u1046\\'3f"));
+    // Above 32767 the number is negative.
+    EXPECT_EQ(TRtfWriter::EscapeText(QStringLiteral("\uFFFD")), QByteArray("\\u-3\\'3f"));
+    // Outside the basic plane: both halves of the surrogate pair.
+    EXPECT_EQ(TRtfWriter::EscapeText(QString::fromUtf8("\xF0\x9F\x98\x80")),
+              QByteArray("\\u-10179\\'3f\\u-8704\\'3f"));
+    // The output is plain ASCII whatever went in.
+    const QByteArray Out = TRtfWriter::EscapeText(QString::fromUtf8("Grüße 你好 \xF0\x9F\x98\x80"));
+    for (const char C : Out)
+        EXPECT_TRUE(static_cast<unsigned char>(C) < 0x80);
+}
+
+TEST(RtfWriter, RunsCarryTheirColourWeightAndLinks) {
+    QTextDocument Doc;
+    Append(Doc, QStringLiteral("Head"), QColor(0, 0, 128), true);
+    Append(Doc, QStringLiteral("\nbody "), Qt::black, false);
+    Append(Doc, QStringLiteral("www.example.org"), Qt::blue, false,
+           QStringLiteral("http://www.example.org/a b\"c"));
+    const QByteArray Rtf = TRtfWriter::Write(Doc);
+    EXPECT_TRUE(Rtf.startsWith("{\\rtf1\\ansi"));
+    EXPECT_TRUE(Rtf.trimmed().endsWith('}'));
+    EXPECT_EQ(Rtf.count('{'), Rtf.count('}')) << Rtf.constData();
+    EXPECT_TRUE(Rtf.contains(
+        "{\\colortbl ;\\red0\\green0\\blue128;\\red0\\green0\\blue0;\\red0\\green0\\blue255;}"))
+        << Rtf.constData();
+    EXPECT_TRUE(Rtf.contains("{\\b\\cf1 Head}")) << Rtf.constData();
+    EXPECT_TRUE(Rtf.contains("\\par\r\n{\\cf2 body }")) << Rtf.constData();
+    // The target is one quoted argument: no quote or blank inside it.
+    EXPECT_TRUE(
+        Rtf.contains("{\\field{\\*\\fldinst{ HYPERLINK \"http://www.example.org/a%20b%22c\" }}"
+                     "{\\fldrslt{\\ul\\cf3 www.example.org}}}"))
+        << Rtf.constData();
+}
+
+TEST(RtfWriter, ASecondReaderReadsTheSameTextAndFormatting) {
+    if (!viewer_test::HaveUnrtf())
+        GTEST_SKIP() << "unrtf is not installed";
+    QTextDocument Doc;
+    Append(Doc, QStringLiteral("12/31/2024 10:00:00 Anna said: "), QColor(0, 0, 128), true);
+    Append(Doc, QString::fromUtf8("\nGrüße {aus} C:\\Temp — 你好 \xF0\x9F\x98\x80\nsee "),
+           Qt::black, false);
+    Append(Doc, QStringLiteral("www.example.org"), Qt::blue, false,
+           QStringLiteral("http://www.example.org"));
+    Append(Doc, QStringLiteral(" now\n\n"), Qt::black, false);
+    QTemporaryDir Dir;
+    const QString File =
+        viewer_test::WriteTemp(Dir.filePath(QStringLiteral("t.rtf")), TRtfWriter::Write(Doc));
+    ASSERT_FALSE(File.isEmpty());
+    const QString Text = viewer_test::UnrtfText(File);
+    ASSERT_FALSE(Text.isEmpty());
+    for (const QString& Line : Doc.toPlainText().split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+        EXPECT_TRUE(Text.contains(Line.trimmed())) << qPrintable(Line) << "\nin\n"
+                                                   << qPrintable(Text);
+    // Line by line as the document has them.
+    EXPECT_LT(Text.indexOf(QStringLiteral("said:")), Text.indexOf(QStringLiteral("Gr")));
+    EXPECT_FALSE(Text.contains(QStringLiteral("said: Gr")));
+
+    const QString Html = viewer_test::UnrtfHtml(File);
+    EXPECT_TRUE(Html.contains(QStringLiteral("<b>"))) << qPrintable(Html);
+    EXPECT_TRUE(Html.contains(QStringLiteral("#000080"), Qt::CaseInsensitive)) << qPrintable(Html);
+    EXPECT_TRUE(Html.contains(QStringLiteral("<u>"))) << qPrintable(Html);
+}
