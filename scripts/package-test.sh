@@ -65,10 +65,18 @@ export DEBIAN_FRONTEND=noninteractive
 say "systemd-analyze verify"
 "${SUDO[@]}" systemd-analyze verify /lib/systemd/system/vqarchived.service
 
-for prog in vqarchived vqcli vqquery; do
-  "$prog" --version
+# Each installed program answers with the packages' version; the viewer
+# without a display.
+VERSION=$(dpkg-deb -f "${DEBS[0]}" Version)
+for prog in vqarchived vqcli vqquery vqviewer; do
+  answer=$(env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=xcb "$prog" --version)
+  say "$answer"
+  [ "$answer" = "$prog ${VERSION%%-*}" ] || { say "$prog --version: '$answer'"; exit 1; }
+  env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=xcb "$prog" --help >/dev/null
 done
-QT_QPA_PLATFORM=offscreen vqviewer --version
+for page in vqviewer.1 vqcli.1 vqquery.1 vqarchived.8; do
+  [ -f "/usr/share/man/man${page##*.}/$page.gz" ] || { say "no manual page $page"; exit 1; }
+done
 getent passwd vqarchived >/dev/null || { say "no vqarchived user"; exit 1; }
 [ "$(stat -c '%a %U %G' /etc/vqarchived/password)" = "640 root vqarchived" ] ||
   { say "password file has the wrong owner or mode"; exit 1; }
