@@ -3,6 +3,7 @@
 // main window, shared images; and back.
 //
 //   vqviewer [--connect] [FILE.vqq ...]
+//   vqviewer --help | --version
 //
 // Each query file given opens a result window that runs the query, so that
 // a saved query opens from a file manager or a script.
@@ -19,7 +20,10 @@
 #include <QTimer>
 
 #include <csignal>
+#include <cstdio>
+#include <cstring>
 #include <memory>
+#include <optional>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -77,9 +81,36 @@ QStringList QueryFiles() {
     return Files;
 }
 
+const char* const Usage =
+    "usage: vqviewer [--connect] [FILE.vqq ...]\n"
+    "       vqviewer --help | --version\n"
+    "\n"
+    "The VQarchive viewer. Each query file given opens a result window that\n"
+    "runs the query; --connect connects to the archive server at start instead\n"
+    "of on the first query. The settings live in $XDG_CONFIG_HOME/Tovrin/vqviewer.\n"
+    "Qt's own options (-platform, -style, -geometry, ...) apply as well.\n";
+
+// --help and --version are answered before the application object exists,
+// which needs a display: they must work over ssh and in package scripts.
+// The usage wins over the version, as it tells of --version too.
+std::optional<int> AnswerQuestion(int argc, char** argv) {
+    bool Help = false;
+    bool Version = false;
+    for (int I = 1; I < argc; ++I) {
+        Help = Help || std::strcmp(argv[I], "--help") == 0 || std::strcmp(argv[I], "-h") == 0;
+        Version = Version || std::strcmp(argv[I], "--version") == 0;
+    }
+    if (!Help && !Version)
+        return std::nullopt;
+    std::fputs(Help ? Usage : "vqviewer " VQ_VERSION "\n", stdout);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
+    if (const std::optional<int> Answered = AnswerQuestion(argc, argv))
+        return *Answered;
     // Qt's application object must exist before anything that takes events
     // (the controller's notification window among them), so it is built
     // first; it is set up with its title at its own step below.

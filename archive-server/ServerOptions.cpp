@@ -219,6 +219,7 @@ struct Parser {
     bool run() {
         ServerOptions& o = result.options;
         bool help = false;
+        bool version = false;
         bool endOfOptions = false;
         std::vector<std::string> positional;
         for (; i < args.size(); ++i) {
@@ -244,6 +245,10 @@ struct Parser {
                 if (hasInline)
                     return fail("option --help takes no value");
                 help = true;
+            } else if (name == "--version") {
+                if (hasInline)
+                    return fail("option --version takes no value");
+                version = true;
             } else if (name == "--any-back-address") {
                 if (hasInline)
                     return fail("option --any-back-address takes no value");
@@ -303,8 +308,10 @@ struct Parser {
                 noteServe(name);
             }
         }
-        if (help) {
-            o.mode = RunMode::help;
+        // Either question is answered whatever else the line holds, the
+        // usage first: it also tells what --version does.
+        if (help || version) {
+            o.mode = help ? RunMode::help : RunMode::version;
             result.ok = true;
             return true;
         }
@@ -382,7 +389,7 @@ std::string usageText() {
            "  vqarchived [serving options] ARCHIVE\n"
            "  vqarchived --create-demo TARGET [--seed N] [--records N] [--end-time T] "
            "[--long-recording MB] [--replace]\n"
-           "  vqarchived --help\n"
+           "  vqarchived --help | --version\n"
            "\n"
            "Serves an archive to the archive viewer.\n"
            "\n"
@@ -470,6 +477,7 @@ std::string usageText() {
            "  --replace          replace an archive that exists at the target\n"
            "\n"
            "  --help             show this text\n"
+           "  --version          print the version and exit\n"
            "\n"
            "Exit codes: 0 success or stopped by a signal, 1 failure (archive missing or\n"
            "unreachable, port cannot be bound, ...), 2 bad command line.\n";

@@ -27,7 +27,7 @@ constexpr uint32_t kMaxBatchDelayMs = 60 * 1000;
 // A password file is read up to this size; a password is one line.
 constexpr size_t kMaxPasswordFileBytes = 4096;
 
-enum class RunMode { help, createDemo, serve };
+enum class RunMode { help, version, createDemo, serve };
 
 struct ServerOptions {
     RunMode mode = RunMode::serve;

@@ -123,6 +123,9 @@ int main(int argc, char** argv) {
         case RunMode::help:
             std::cout << usageText();
             return kExitOk;
+        case RunMode::version:
+            std::cout << "vqarchived " VQ_VERSION "\n";
+            return kExitOk;
         case RunMode::createDemo:
             return createDemo(parsed.options);
         case RunMode::serve:

@@ -20,6 +20,8 @@ PACKAGES=(
   xvfb xauth x11-utils imagemagick
   # reference archive server
   libsqlite3-dev sqlite3 mariadb-server mariadb-client libmariadb-dev libmp3lame-dev
+  # Debian packages: manual pages, checks, the service's tools
+  scdoc lintian desktop-file-utils systemd adduser
 )
 
 missing=()

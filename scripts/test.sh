@@ -32,4 +32,8 @@ for preset in debug asan; do
   echo "== test ($preset)"
   ctest --preset "$preset" -j "$JOBS" || status=1
 done
+
+# The Debian packages: built, checked, installed, run and removed again.
+echo "== packages"
+bash scripts/package-test.sh || status=1
 exit $status

@@ -148,6 +148,14 @@ int Run(const QStringList& Args) {
         throw EUsage();
     }
     const QString Command = Args[0];
+    if (Args.size() == 1 && (Command == u"--help" || Command == u"-h")) {
+        std::cout << Usage;
+        return ExitOk;
+    }
+    if (Args.size() == 1 && Command == u"--version") {
+        std::cout << "vqquery " VQ_VERSION "\n";
+        return ExitOk;
+    }
     const TOptions Options = ParseOptions(Args.mid(1));
     if (Command == u"sql") {
         return CommandSql(Options);

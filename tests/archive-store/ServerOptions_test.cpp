@@ -133,11 +133,15 @@ TEST(ServerOptions, CreateDemoForm) {
 TEST(ServerOptions, HelpWinsAndDocumentsEveryOption) {
     EXPECT_EQ(parse({"--help"}).options.mode, RunMode::help);
     EXPECT_EQ(parse({"-h", "x"}).options.mode, RunMode::help);
+    EXPECT_EQ(parse({"--version", "--help"}).options.mode, RunMode::help);
+    // --version needs no archive, and serves none.
+    EXPECT_EQ(parse({"--version"}).options.mode, RunMode::version);
+    EXPECT_EQ(parse({"--port", "7000", "--version"}).options.mode, RunMode::version);
     const std::string usage = usageText();
     for (const auto& [name, value] : kServingOptions)
         EXPECT_NE(usage.find(name + " "), std::string::npos) << name;
     for (const char* name : {"--any-back-address", "--create-demo", "--seed", "--records",
-                             "--end-time", "--long-recording", "--replace", "--help"})
+                             "--end-time", "--long-recording", "--replace", "--help", "--version"})
         EXPECT_NE(usage.find(name), std::string::npos) << name;
     // The defaults shown are the server's.
     EXPECT_NE(usage.find("(default 7456)"), std::string::npos);
@@ -203,6 +207,7 @@ TEST(ServerOptions, BadCommandLinesSayWhatIsWrong) {
         {{"--create-demo", ""}, "needs a folder"},
         {{"--create-demo", "d", "--end-time", "yesterday"}, "bad end time"},
         {{"--replace=yes", "--create-demo", "d"}, "takes no value"},
+        {{"--version=2"}, "option --version takes no value"},
     };
     for (const auto& c : cases) {
         const auto p = parse(c.args);

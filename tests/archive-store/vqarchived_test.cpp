@@ -286,6 +286,12 @@ TEST(Vqarchived, HelpExitsZero) {
     EXPECT_NE(r.output.find("--fault-close-back-after"), std::string::npos);
 }
 
+TEST(Vqarchived, VersionIsTheProjectsOnStandardOutput) {
+    const auto r = vqarchived({"--version"});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.output, "vqarchived " VQ_VERSION "\n");
+}
+
 TEST(Vqarchived, BadFlagsExitTwoWithAHint) {
     auto r = vqarchived({"--frobnicate"});
     EXPECT_EQ(r.exitCode, 2);

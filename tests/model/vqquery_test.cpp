@@ -311,6 +311,20 @@ TEST_F(VQQueryTool, FailuresExitWithTwo) {
     EXPECT_FALSE(QFile::exists(Path("never.vqq")));
 }
 
+TEST_F(VQQueryTool, HelpAndVersionGoToStandardOutput) {
+    const TRun Help = Run({"--help"});
+    EXPECT_EQ(Help.ExitCode, 0);
+    EXPECT_NE(Help.Out.find("usage: vqquery sql FILE.vqq"), std::string::npos) << Help.Out;
+    EXPECT_TRUE(Help.Err.empty());
+
+    const TRun Version = Run({"--version"});
+    EXPECT_EQ(Version.ExitCode, 0);
+    EXPECT_EQ(Version.Out, "vqquery " VQ_VERSION "\n");
+
+    // Not an option of the commands.
+    EXPECT_EQ(Run({"show", "--version"}).ExitCode, 2);
+}
+
 TEST_F(VQQueryTool, UsageErrors) {
     for (const std::vector<std::string>& Args :
          std::vector<std::vector<std::string>>{{},

@@ -263,6 +263,25 @@ TEST(vqcli_Cancel, ReachesTheServer) {
     EXPECT_EQ(server.observed().cancels[0].id, 99u);
 }
 
+TEST(vqcli_Options, HelpAndVersionAnswerWithoutAServer) {
+    Cli_Run r = vqcli("--help");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find("usage: vqcli"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("search --any|--all"), std::string::npos) << r.out;
+    EXPECT_TRUE(r.err.empty()) << r.err;
+
+    r = vqcli("--version");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "vqcli " VQ_VERSION "\n");
+    EXPECT_TRUE(r.err.empty()) << r.err;
+
+    // The usage a mistake prints goes to standard error, and names --version.
+    r = vqcli("frobnicate");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_TRUE(r.out.empty()) << r.out;
+    EXPECT_NE(r.err.find("--version"), std::string::npos) << r.err;
+}
+
 TEST(vqcli_Errors, ConnectFailuresAndUsage) {
     Test_Archive_Server server;
     Cli_Run r = vqcli(at(server, "wrong") + " status");

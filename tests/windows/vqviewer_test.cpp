@@ -34,16 +34,17 @@ namespace {
 using namespace std::chrono_literals;
 
 // A program run by a test, its output in a file; stopped when the test ends.
+// Env adds to the test's environment, or replaces it when not inherited.
 class TChildProcess {
 public:
     TChildProcess(const std::vector<std::string>& Args, const std::vector<std::string>& Env,
-                  const std::string& OutputFile) {
+                  const std::string& OutputFile, bool InheritEnvironment = true) {
         std::vector<char*> Argv;
         for (const std::string& A : Args)
             Argv.push_back(const_cast<char*>(A.c_str()));
         Argv.push_back(nullptr);
         std::vector<std::string> Environment;
-        for (char** E = environ; *E != nullptr; ++E)
+        for (char** E = environ; InheritEnvironment && *E != nullptr; ++E)
             Environment.emplace_back(*E);
         for (const std::string& E : Env)
             Environment.push_back(E);
@@ -208,6 +209,35 @@ public:
 constexpr int ServingNotBuilt = 3;
 
 } // namespace
+
+TEST_F(ViewerProgramTest, AnswersHelpAndVersionWithoutADisplay) {
+    // No display at all: the X11 platform, and no DISPLAY to reach.
+    const std::vector<std::string> NoDisplay = {"QT_QPA_PLATFORM=xcb", "PATH=/usr/bin:/bin",
+                                                "HOME=" + Work.path().toStdString()};
+    const QString Log = Work.filePath("answer.log");
+    const auto Answer = [&](std::vector<std::string> Args, std::string& Output) {
+        Args.insert(Args.begin(), VQVIEWER_BINARY);
+        TChildProcess Viewer(Args, NoDisplay, Log.toStdString(), false);
+        EXPECT_TRUE(Viewer.Started());
+        const int Status = Viewer.WaitFor(20s);
+        Output = ReadFile(Log);
+        return Status;
+    };
+    std::string Output;
+    EXPECT_EQ(Answer({"--version"}, Output), 0) << Output;
+    EXPECT_EQ(Output, "vqviewer " VQ_VERSION "\n");
+
+    EXPECT_EQ(Answer({"--help"}, Output), 0) << Output;
+    EXPECT_EQ(Output.rfind("usage: vqviewer [--connect] [FILE.vqq ...]\n", 0), 0u) << Output;
+    EXPECT_NE(Output.find("--version"), std::string::npos) << Output;
+    // Among other arguments too, the usage first, and no query file opened.
+    EXPECT_EQ(Answer({"--connect", "--version", "never.vqq", "-h"}, Output), 0) << Output;
+    EXPECT_EQ(Output.rfind("usage: vqviewer", 0), 0u) << Output;
+
+    // The same environment cannot start the viewer itself: the answers
+    // above came without a display.
+    EXPECT_NE(Answer({}, Output), 0) << Output;
+}
 
 TEST_F(ViewerProgramTest, StartsAndStopsInOrderOnTerminate) {
     std::string Output;

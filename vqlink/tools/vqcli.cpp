@@ -32,6 +32,8 @@ constexpr int EXIT_USAGE = 2;
 
 const char* const USAGE =
     "usage: vqcli [--host H] [--port P] [--password W] [--timeout SECONDS] [--verbose] COMMAND\n"
+    "       vqcli --help | --version\n"
+    "COMMAND is one of:\n"
     "  status\n"
     "  server-type\n"
     "  sql \"STATEMENT\"\n"
@@ -453,6 +455,9 @@ int main(int argc, char** argv) {
         const bool has_value = i + 1 < argc;
         if (a == "--help" || a == "-h") {
             std::fputs(USAGE, stdout);
+            return EXIT_OK;
+        } else if (a == "--version") {
+            std::fputs("vqcli " VQ_VERSION "\n", stdout);
             return EXIT_OK;
         } else if (a == "--host" && has_value) {
             o.host = argv[++i];
