@@ -12,6 +12,7 @@
 #include "QueryResult.h"
 #include "UserList.h"
 #include "VQApplication.h"
+#include "VQMessageBox.h"
 #include "ViewerWindows.h"
 
 #include <QSocketNotifier>
@@ -108,6 +109,15 @@ int main(int argc, char** argv) {
     CommonData = Data.get();
     MainWindow->AssignImages(CommonData->ActionGlyphs);
     MainWindow->show();
+    // Settings that could not be read are reported once the window is up;
+    // their defaults apply meanwhile, and the file is not touched.
+    if (!Controller->SettingsProblems().isEmpty())
+        QTimer::singleShot(0, MainWindow.get(), [Window = MainWindow.get(), Controller] {
+            TVQMessageBox::ShowError(
+                Window, Controller->SettingsProblems().join(QLatin1Char('\n')) +
+                            QStringLiteral("\n\nThe settings file stays as it is until the "
+                                           "settings are saved."));
+        });
     // Normally the first query connects. With --connect the viewer connects
     // as soon as its loop runs (the demo uses it); a failure shows in the
     // status bar and in the error box like any other.

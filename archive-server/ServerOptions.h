@@ -43,6 +43,7 @@ struct ServerOptions {
     uint32_t records = 5000;
     int64_t endTime = 0; // 0: the end of today
     bool replace = false;
+    uint32_t longRecordingMb = 0; // 0: none
 };
 
 struct ParsedOptions {

@@ -31,6 +31,7 @@ int createDemo(const ServerOptions& o) {
     d.records = o.records;
     d.endTime = o.endTime;
     d.replace = o.replace;
+    d.longRecordingBytes = uint64_t{o.longRecordingMb} * 1024 * 1024;
     const auto started = std::chrono::steady_clock::now();
     const std::string shown = shownArchive(o.demoTarget);
     std::cerr << "vqarchived: creating a demo archive of " << d.records << " records in " << shown
@@ -45,6 +46,9 @@ int createDemo(const ServerOptions& o) {
               << ", external addresses: " << s.externals << "\n"
               << "call attached data items: " << s.cadRows << "\n"
               << "data files: " << s.files << " (" << (s.fileBytes / (1024 * 1024)) << " MiB)\n";
+    if (s.longRecordingId)
+        std::cout << "long recording: record " << s.longRecordingId << " (" << o.longRecordingMb
+                  << " MiB)\n";
     char took[32];
     std::snprintf(took, sizeof took, "%.1f", seconds);
     std::cerr << "vqarchived: done in " << took << " s\n";

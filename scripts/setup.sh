@@ -9,7 +9,7 @@ PACKAGES=(
   build-essential g++ g++-multilib cmake ninja-build pkg-config git
   clang clang-format libclang-rt-14-dev ccache
   # tests and benchmarks
-  googletest libgtest-dev libgmock-dev libbenchmark-dev libssl-dev libtirpc-dev
+  googletest libgtest-dev libgmock-dev libbenchmark-dev libssl-dev libtirpc-dev socat
   # viewer
   qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev libgl-dev
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good

@@ -69,40 +69,76 @@ ConnectionException::ConnectionException(int code, const char* format, ...) : co
 
 // ---- socket adapters ----
 
+ORTU_UINT32 QREX_TCP_Socket_Adapter::operation_timeout() const {
+    if (!in_call_)
+        return timeout_;
+    const ORTU_UINT32 spent = ORTU_OS::tick_count() - call_start_;
+    return spent >= call_limit_ ? 0 : call_limit_ - spent;
+}
+
+void QREX_TCP_Socket_Adapter::fail(const char* where, ORTU_UINT32 code) {
+    valid_ = false;
+    if (code == WSAETIMEDOUT_CODE)
+        timed_out_ = true;
+    throw_comm_error(where, static_cast<int>(code));
+}
+
+void QREX_TCP_Socket_Adapter::begin_call(ORTU_UINT32 limit) {
+    ORTU_Mutex_Holder hold(lock_);
+    in_call_ = true;
+    call_start_ = ORTU_OS::tick_count();
+    call_limit_ = limit;
+}
+
+void QREX_TCP_Socket_Adapter::end_call() {
+    ORTU_Mutex_Holder hold(lock_);
+    in_call_ = false;
+}
+
 size_t QREX_TCP_Socket_Adapter::read(void* buffer, size_t n) {
     ORTU_Mutex_Holder hold(lock_);
-    if (!valid_)
+    if (!valid_ || (cancel_ && cancel_->is_signalled()))
         throw_comm_error("QREX_TCP_Socket_Adapter::read, not valid", WSAENOTCONN_CODE);
     try {
-        return socket_->recv(buffer, n, timeout_);
+        return socket_->recv(buffer, n, operation_timeout(), cancel_);
     } catch (const Socket_Error& e) {
-        valid_ = false;
-        throw_comm_error("QREX_TCP_Socket_Adapter::read", static_cast<int>(e.code()));
+        fail("QREX_TCP_Socket_Adapter::read", e.code());
     }
 }
 
 void QREX_TCP_Socket_Adapter::read_exact(void* buffer, size_t n) {
     ORTU_Mutex_Holder hold(lock_);
-    if (!valid_)
+    if (!valid_ || (cancel_ && cancel_->is_signalled()))
         throw_comm_error("QREX_TCP_Socket_Adapter::read_exact, not valid", WSAENOTCONN_CODE);
     try {
-        socket_->recv_exact(buffer, n, timeout_);
+        // One bound for the whole read, not one per piece that arrives.
+        char* p = static_cast<char*>(buffer);
+        while (n) {
+            const size_t k = socket_->recv(p, n, operation_timeout(), cancel_);
+            p += k;
+            n -= k;
+        }
     } catch (const Socket_Error& e) {
-        valid_ = false;
-        throw_comm_error("QREX_TCP_Socket_Adapter::read_exact", static_cast<int>(e.code()));
+        fail("QREX_TCP_Socket_Adapter::read_exact", e.code());
     }
 }
 
 void QREX_TCP_Socket_Adapter::write(const void* buffer, size_t n) {
     ORTU_Mutex_Holder hold(lock_);
-    if (!valid_)
+    if (!valid_ || (cancel_ && cancel_->is_signalled()))
         throw_comm_error("QREX_TCP_Socket_Adapter::write, not valid", WSAENOTCONN_CODE);
     try {
-        socket_->send(buffer, n, timeout_);
+        socket_->send(buffer, n, operation_timeout(), cancel_);
     } catch (const Socket_Error& e) {
-        valid_ = false;
-        throw_comm_error("QREX_TCP_Socket_Adapter::write", static_cast<int>(e.code()));
+        fail("QREX_TCP_Socket_Adapter::write", e.code());
     }
+}
+
+void QREX_TCP_Socket_Adapter::abandon() {
+    ORTU_Mutex_Holder hold(lock_);
+    valid_ = false;
+    // The server sees the connection end instead of waiting on it.
+    socket_->close();
 }
 
 size_t BackSocketAdapter::read(void* buffer, size_t n) {
@@ -131,9 +167,11 @@ void BackSocketAdapter::write(const void* buffer, size_t n) {
 
 // ---- client channel ----
 
-ClientChannel::ClientChannel()
-    : socket_(std::make_unique<TCP_Socket>(0, nullptr)), adapter_(socket_.get()),
-      connection_(std::make_unique<QREX_TCP_Client_Connection>(&adapter_)) {}
+ClientChannel::ClientChannel(const ORTU_Event* cancel, ORTU_UINT32 call_timeout)
+    : cancel_(cancel), socket_(std::make_unique<TCP_Socket>(0, nullptr)),
+      adapter_(socket_.get(), TCP_Socket::TCP_DEFAULT_TIMEOUT, cancel),
+      connection_(std::make_unique<QREX_TCP_Client_Connection>(&adapter_)),
+      call_timeout_(call_timeout) {}
 
 ClientChannel::~ClientChannel() {
     connection_.reset();
@@ -141,21 +179,50 @@ ClientChannel::~ClientChannel() {
     // the socket it refers to.
 }
 
-void ClientChannel::open(const InetEndpoint& server) {
-    socket_->open(server, TCP_Socket::TCP_DEFAULT_TIMEOUT, nullptr);
+void ClientChannel::open(const InetEndpoint& server, ORTU_UINT32 limit) {
+    socket_->open(server, limit, cancel_);
+}
+
+void ClientChannel::limit_calls_until(ORTU_UINT32 start, ORTU_UINT32 limit) {
+    ORTU_Mutex_Holder hold(call_lock_);
+    bounded_ = true;
+    bound_start_ = start;
+    bound_limit_ = limit;
+}
+
+void ClientChannel::unlimit_calls() {
+    ORTU_Mutex_Holder hold(call_lock_);
+    bounded_ = false;
+}
+
+ORTU_UINT32 ClientChannel::call_limit() const {
+    if (!bounded_)
+        return call_timeout_;
+    const ORTU_UINT32 spent = ORTU_OS::tick_count() - bound_start_;
+    const ORTU_UINT32 left = spent >= bound_limit_ ? 0 : bound_limit_ - spent;
+    return std::min(left, call_timeout_);
 }
 
 void ClientChannel::call(qrex_uint32_t call_id, qrex_uint32_t hash, void* result,
                          XDR_function result_function, void* arguments,
                          XDR_function argument_function, qrex_uint32_t flags) {
     ORTU_DEBUG(lxtcp, 2, "call(0x%x, hash 0x%x)\n", call_id, hash);
+    // Calls are one at a time anyway (the client connection's lock); this
+    // lock makes the call's bound belong to the call that runs.
+    ORTU_Mutex_Holder hold(call_lock_);
+    struct Bound {
+        QREX_TCP_Socket_Adapter& adapter;
+        ~Bound() { adapter.end_call(); }
+    } bound{adapter_};
+    adapter_.begin_call(call_limit());
     connection_->call(call_id, hash, result, result_function, arguments, argument_function, flags);
 }
 
 // ---- server connection ----
 
 ServerConnection::ServerConnection(ConnectionManager* manager)
-    : ORTU_Thread(""), manager_(manager), stop_event_(true) {
+    : ORTU_Thread(""), manager_(manager), stop_event_(true), accept_end_(true),
+      listener_closed_(true) {
     manager_->connection_created();
 }
 
@@ -172,31 +239,34 @@ ServerConnection::~ServerConnection() {
     manager_->connection_ended();
 }
 
-ORTU_UINT16 ServerConnection::listener_port() const {
-    return listener_ ? listener_->local_endpoint().port : 0;
-}
-
-void ServerConnection::open(ORTU_UINT32 address, ORTU_UINT16 port) {
-    auto link = std::make_shared<Server_Link>();
+void ServerConnection::open(std::shared_ptr<Server_Link> link, ORTU_UINT32 address,
+                            ORTU_UINT16 port, ORTU_UINT32 limit) {
+    const ORTU_UINT32 started = ORTU_OS::tick_count();
     try {
-        link->channel = std::make_unique<ClientChannel>();
-        link->channel->open(InetEndpoint{InetAddress{4, address}, port});
+        link->channel = std::make_unique<ClientChannel>(&link->cancel, limit);
+        link->channel->open(InetEndpoint{InetAddress{4, address}, port}, limit);
     } catch (const ORTU_Exception& e) {
         throw ConnectionException(4, "%s", e.what());
     }
+    // The handshake as a whole keeps to the one bound.
+    link->channel->limit_calls_until(started, limit);
     try {
         link->proxy = std::make_unique<IPC_DA_DBServer::DBServerProxy>(link->channel.get());
     } catch (const ORTU_Exception& e) {
         throw ConnectionException(5, "%s", e.what());
     }
     try {
-        listener_ =
-            std::make_unique<TCP_Socket>(ConnectionManager::back_connection_port(), nullptr);
+        // Only where the server reaches us: the address our connection to it
+        // goes out from.
+        const InetAddress local = link->channel->socket().local_endpoint().addr;
+        listener_ = std::make_unique<TCP_Socket>(ConnectionManager::back_connection_port(), &local);
         listener_->listen();
+        listener_port_ = listener_->local_endpoint().port;
     } catch (const ORTU_Exception& e) {
         listener_.reset();
         throw ConnectionException(6, "%s", e.what());
     }
+    server_address_ = address;
     link_ = std::move(link);
 }
 
@@ -212,13 +282,38 @@ void Server_Link::initialize(ORTU_UINT16 back_port) {
         throw ConnectionException(result.get()->passwordValid ? 7 : 8, "%s", error);
 }
 
-void ServerConnection::execute() {
+void ServerConnection::handshake_over() {
+    accept_end_.set();
+    // Only a wait in accept is left to notice the event, which it does at
+    // once; the bound merely keeps a stuck thread from hanging Connect.
+    listener_closed_.wait(5000);
+}
+
+std::unique_ptr<TCP_Socket> ServerConnection::accept_back_connection() {
     std::unique_ptr<TCP_Socket> accepted;
     try {
-        accepted = listener_->accept(TCP_Socket::TCP_DEFAULT_TIMEOUT, &stop_event_);
+        for (;;) {
+            accepted = listener_->accept(TCP_Socket::TCP_DEFAULT_TIMEOUT, &accept_end_);
+            if (accepted->peer_endpoint().addr.addr == server_address_)
+                break;
+            // Whoever else got here first must not be asked anything, nor
+            // be able to ask for a proof.
+            ORTU_DEBUG(lxtcp, 0, "SC.0x%x, back connection from %pa refused, expected %pa\n",
+                       qrex_tag(this), accepted->peer_endpoint().addr.addr, server_address_);
+            accepted.reset();
+        }
     } catch (const ORTU_Exception& e) {
         ORTU_DEBUG(lxtcp, 2, "SC.0x%x, accept ended: %s\n", qrex_tag(this), e.what());
+        accepted.reset();
     }
+    // One back connection per connection: nobody else gets in from now on.
+    listener_.reset();
+    listener_closed_.set();
+    return accepted;
+}
+
+void ServerConnection::execute() {
+    std::unique_ptr<TCP_Socket> accepted = accept_back_connection();
     if (accepted)
         serve(accepted.get());
     // Deletes this object once execute() has returned.
@@ -231,12 +326,17 @@ void ServerConnection::serve(TCP_Socket* accepted) {
         BackSocketAdapter adapter(accepted, &stop_event_);
         QREX_TCP_Stream stream(&adapter);
         const ORTU_Fd_Waitable readable(accepted->handle(), POLLIN);
-        // Looks every 10 ms at most, so that a stop is noticed even when the
-        // event and the socket are not waited on together.
         serve_back_connection(dispatcher, stream, [&] {
+            // A request the stream holds already is not on the socket.
+            if (stream.input_buffered())
+                return !stop_requested();
             while (!stop_requested() && accepted->is_open()) {
-                if (ortu_wait_for_objects(readable, stop_event_, false, 10) == ORTU_WAIT_OBJECT_0)
+                const ORTU_UINT32 r =
+                    ortu_wait_for_objects(readable, stop_event_, false, ORTU_INFINITE);
+                if (r == ORTU_WAIT_OBJECT_0)
                     return true;
+                if (r != ORTU_WAIT_TIMEOUT)
+                    return false;
             }
             return false;
         });
@@ -262,9 +362,15 @@ ConnectionManager::~ConnectionManager() {
     wait_for_connections();
 }
 
+void ConnectionManager::connection_ended() {
+    std::lock_guard<std::mutex> hold(ended_lock_);
+    if (live_.fetch_sub(1) == 1)
+        ended_.notify_all();
+}
+
 void ConnectionManager::wait_for_connections() {
-    while (live_.load() > 0)
-        ORTU_OS::sleep(50);
+    std::unique_lock<std::mutex> hold(ended_lock_);
+    ended_.wait(hold, [this] { return live_.load() <= 0; });
 }
 
 ORTU_UINT16 ConnectionManager::back_connection_port() {
@@ -276,6 +382,18 @@ ORTU_UINT16 ConnectionManager::back_connection_port() {
     if (settings.max_level <= 0 || settings.max_level > 0xFFFF)
         return 0;
     return static_cast<ORTU_UINT16>(settings.max_level);
+}
+
+ORTU_UINT32 ConnectionManager::call_timeout() {
+    ORTU_Debug_Manager* debug = ORTU_Debug_Manager::current();
+    ORTU_Debug_Settings settings{};
+    if (!debug || !debug->get_group_settings("call_timeout", settings) || !settings.enabled)
+        return DEFAULT_CALL_TIMEOUT;
+    // No value, or one that is no time, keeps the default: an unlimited
+    // wait is exactly what the bound is there to prevent.
+    if (settings.max_level <= 0)
+        return DEFAULT_CALL_TIMEOUT;
+    return static_cast<ORTU_UINT32>(settings.max_level);
 }
 
 int ConnectionManager::connect(const char* host, ORTU_UINT16 port, const char* password) {
@@ -291,24 +409,29 @@ int ConnectionManager::connect(const char* host, ORTU_UINT16 port, const char* p
         return 3;
 
     std::unique_ptr<ServerConnection> fresh;
+    std::shared_ptr<Server_Link> link;
     try {
         fresh = std::make_unique<ServerConnection>(this);
+        link = std::make_shared<Server_Link>();
     } catch (const ORTU_Exception&) {
         return -1;
     }
     password_ = password ? password : "";
+    const ORTU_UINT32 limit = call_timeout();
 
     try {
+        struct Connecting {
+            std::shared_ptr<Server_Link>& slot;
+            ~Connecting() { slot.reset(); }
+        } connecting{connecting_link_};
+        connecting_link_ = link;
         {
             Unlock unlock(lock_);
-            fresh->open(address, port);
+            fresh->open(link, address, port, limit);
         }
-        // The handshake's own share of the connection: the serving thread
-        // may end and delete its connection while Initialize still waits
-        // for the reply (a server that refuses closes the back connection
-        // first), and the channel must outlive that wait. Nothing of the
-        // connection object itself is touched once the lock is let go.
-        const std::shared_ptr<Server_Link> link = fresh->link();
+        // A Disconnect while the channel opened ended this attempt.
+        if (link->cancel.is_signalled())
+            return -1;
         const ORTU_UINT16 back_port = fresh->listener_port();
         // Current before its thread runs: a thread that ended at once could
         // otherwise be deleted before it was ever made current.
@@ -318,33 +441,55 @@ int ConnectionManager::connect(const char* host, ORTU_UINT16 port, const char* p
         connection->start();
         try {
             Unlock unlock(lock_);
+            // The handshake's own share of the connection: the serving
+            // thread may end and delete its connection while Initialize
+            // still waits for the reply (a server that refuses closes the
+            // back connection first), and the channel must outlive that
+            // wait. Nothing of the connection object itself is touched once
+            // the lock is let go.
             link->initialize(back_port);
         } catch (...) {
             // Still current means still alive: its destructor waits for this
             // lock. Compared by the link this call holds, whose address no
             // later connection can take while it is held.
             if (current_link_ == link) {
+                current_->handshake_over();
                 current_->stop();
                 current_ = nullptr;
                 current_link_.reset();
             }
             throw;
         }
+        if (current_link_ == link)
+            current_->handshake_over();
+        link->channel->unlimit_calls();
         return 0;
     } catch (const ConnectionException& e) {
+        // Connect tells its host only the code: the text, the server's own
+        // reason for a refusal among them, goes to the log.
+        ORTU_DEBUG(lxtcp, 0, "connect(%s:%u) failed, code %d: %s\n", host, port, e.code(),
+                   e.what());
         return e.code();
     } catch (const ORTU_Exception& e) {
         ORTU_DEBUG(lxtcp, 1, "connect(%s:%u) failed: %s\n", host, port, e.what());
+        // A server that took the connection and never finished the
+        // handshake failed to initialize it; nothing says it runs another
+        // version.
+        if (link->channel && link->channel->timed_out())
+            return 7;
         return -1;
     }
 }
 
 void ConnectionManager::disconnect() {
     ORTU_Mutex_Holder hold(lock_);
+    if (connecting_link_)
+        connecting_link_->end_calls();
     if (!current_)
         return;
     current_->stop();
     current_ = nullptr;
+    current_link_->end_calls();
     current_link_.reset();
 }
 

@@ -11,6 +11,9 @@
 #include "vqlink_callbacks.h"
 
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <string>
 
 namespace {
 
@@ -18,30 +21,73 @@ const char* const MAIN_UNIT = "vqlink/vqlink";
 
 std::atomic<int> start_count{0};
 
+// Exports under way on any thread. The runtime stops only once none is
+// left, so that no call finishes on a stopped runtime. Kept in the standard
+// library's objects: they must outlive the runtime's.
+struct In_Flight {
+    std::mutex lock;
+    std::condition_variable idle;
+    int count = 0;
+};
+
+In_Flight& in_flight() {
+    static In_Flight calls;
+    return calls;
+}
+
+class Call_Under_Way {
+public:
+    Call_Under_Way() {
+        std::lock_guard<std::mutex> hold(in_flight().lock);
+        ++in_flight().count;
+    }
+    ~Call_Under_Way() {
+        std::lock_guard<std::mutex> hold(in_flight().lock);
+        if (--in_flight().count == 0)
+            in_flight().idle.notify_all();
+    }
+    Call_Under_Way(const Call_Under_Way&) = delete;
+    Call_Under_Way& operator=(const Call_Under_Way&) = delete;
+};
+
+void wait_for_calls() {
+    std::unique_lock<std::mutex> hold(in_flight().lock);
+    in_flight().idle.wait(hold, [] { return in_flight().count == 0; });
+}
+
 // The frame of every request export. The proxy reference keeps the
 // connection's channel alive until the call has returned, whatever the
-// serving thread does meanwhile. No lock is held while the callback runs,
-// and the report is the last thing done, so a host may leave it by raising.
+// serving thread does meanwhile. No lock is held and the call no longer
+// counts as under way while the callback runs, and the report is the last
+// thing done, so a host may leave it by raising.
 template <class Call> void request_frame(int line, Call&& call) {
-    std::shared_ptr<IPC_DA_DBServer::DBServer> proxy;
-    if (ORTU_Singleton<ConnectionManager>::exists())
-        proxy = ConnectionManager::instance()->current_proxy();
-    if (!proxy) {
-        report_exception(MAIN_UNIT, line, "Not connected", VQLINK_NOT_CONNECTED);
-        return;
+    std::string message;
+    int code = -1;
+    {
+        Call_Under_Way under_way;
+        std::shared_ptr<IPC_DA_DBServer::DBServer> proxy;
+        if (ORTU_Singleton<ConnectionManager>::exists())
+            proxy = ConnectionManager::instance()->current_proxy();
+        if (!proxy) {
+            message = "Not connected";
+            code = VQLINK_NOT_CONNECTED;
+        } else {
+            try {
+                call(*proxy);
+            } catch (const QREX_Error& e) {
+                message = e.what();
+                code = VQLINK_RPC_ERROR;
+            } catch (const ORTU_Exception& e) {
+                message = e.what();
+                code = VQLINK_RUNTIME_ERROR;
+            } catch (...) {
+                message = "Unknown exception";
+                code = VQLINK_UNKNOWN_ERROR;
+            }
+        }
     }
-    try {
-        call(*proxy);
-    } catch (const QREX_Error& e) {
-        proxy.reset();
-        report_exception(MAIN_UNIT, line, e.what(), VQLINK_RPC_ERROR);
-    } catch (const ORTU_Exception& e) {
-        proxy.reset();
-        report_exception(MAIN_UNIT, line, e.what(), VQLINK_RUNTIME_ERROR);
-    } catch (...) {
-        proxy.reset();
-        report_exception(MAIN_UNIT, line, "Unknown exception", VQLINK_UNKNOWN_ERROR);
-    }
+    if (code >= 0)
+        report_exception(MAIN_UNIT, line, message.c_str(), code);
 }
 
 } // namespace
@@ -59,6 +105,8 @@ void InitDLL() {
 }
 
 void FinalizeDLL() {
+    // Ends every call in flight at once; they all leave with a
+    // communication error.
     Disconnect();
     int count = start_count.load();
     do {
@@ -68,9 +116,10 @@ void FinalizeDLL() {
     } while (!start_count.compare_exchange_weak(count, count - 1));
     if (count - 1 != 0)
         return;
-    // Every connection thread uses the servant and the log groups, which
-    // the runtime's stop destroys in an order of its own: the threads end
-    // first.
+    // Every connection thread and every export under way uses the servant
+    // and the log groups, which the runtime's stop destroys in an order of
+    // its own: they end first.
+    wait_for_calls();
     if (ORTU_Singleton<ConnectionManager>::exists())
         ConnectionManager::instance()->wait_for_connections();
     ortu_runtime_stop();
@@ -93,6 +142,7 @@ void RegisterSearchProcessCallback(SearchProcessCallback callback) {
 }
 
 int Connect(const char* host, std::uint16_t port, const char* password) {
+    Call_Under_Way under_way;
     try {
         return ConnectionManager::instance()->connect(host, port, password);
     } catch (...) {

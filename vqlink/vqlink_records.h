@@ -20,8 +20,13 @@
 
 // The release and name functions live in their type's namespace but are
 // exported under the qualified name itself, so that a host can find them by
-// that literal text.
+// that literal text. GCC hands the label to the assembler, which needs the
+// quotes; clang takes it as the symbol's name as it stands.
+#if defined(__clang__)
+#define VQLINK_SYMBOL(text) __asm__(text)
+#else
 #define VQLINK_SYMBOL(text) __asm__("\"" text "\"")
+#endif
 
 #pragma pack(push, 1)
 

@@ -246,11 +246,47 @@ std::unique_ptr<TVQArcCache> TVQArcCache::Clone() const {
 // ---------------------------------------------------------------------------
 // TDBConnection
 
+namespace {
+
+TDBConnection::TFormList& ApplicationForms() {
+    static TDBConnection::TFormList List;
+    return List;
+}
+
+// A stored value that is there but cannot be read counts as absent: its
+// default applies and Problems learns why. Nothing is written back, so the
+// operator's file stays as it is until the settings are saved.
+template <typename TRead>
+bool ReadOrNote(TRead Read, const QString& Default, QStringList* Problems) {
+    try {
+        return Read();
+    } catch (const ERegistryException& E) {
+        if (Problems != nullptr)
+            Problems->append(QStringLiteral("%1: %2 is used instead").arg(E.Message(), Default));
+        return false;
+    }
+}
+
+} // namespace
+
 TDBConnection::TDBConnection() {
     quint32 StoredPort = 0;
-    FPort = ReadPort(StoredPort) ? StoredPort : DefaultPort;
+    FPort = ReadOrNote([&] { return ReadPort(StoredPort); }, QString::number(DefaultPort),
+                       &FSettingsProblems)
+                ? StoredPort
+                : DefaultPort;
     QString StoredHost;
-    FHost = ReadHost(StoredHost) ? StoredHost : QString::fromLatin1(DefaultHost);
+    FHost = ReadOrNote([&] { return ReadHost(StoredHost); },
+                       QStringLiteral("\"%1\"").arg(QLatin1String(DefaultHost)), &FSettingsProblems)
+                ? StoredHost
+                : QString::fromLatin1(DefaultHost);
+    // Read later, but told about now, at start, where the operator looks.
+    QString StoredPassword;
+    ReadOrNote([&] { return ReadPassword(StoredPassword); }, QStringLiteral("the default password"),
+               &FSettingsProblems);
+    qint32 StoredMax = 0;
+    ReadOrNote([&] { return ReadMaxRecords(StoredMax); }, QString::number(DefaultMaxRecords),
+               &FSettingsProblems);
     ResetStatus();
     FHandle = std::make_unique<TNotifyWindow>(*this);
     // Once the GUI thread no longer handles messages, a library thread
@@ -343,7 +379,7 @@ void TDBConnection::SetPort(quint32 Value) {
 
 QString TDBConnection::Password() const {
     QString Stored;
-    if (ReadPassword(Stored))
+    if (ReadOrNote([&] { return ReadPassword(Stored); }, QString(), nullptr))
         return Stored;
     return QString::fromLatin1(DefaultPassword);
 }
@@ -355,7 +391,9 @@ void TDBConnection::SetPassword(const QString& Value) {
 qint32 TDBConnection::MaxRecords() {
     if (FMaxRecords == 0) {
         qint32 Stored = 0;
-        FMaxRecords = ReadMaxRecords(Stored) ? Stored : DefaultMaxRecords;
+        FMaxRecords = ReadOrNote([&] { return ReadMaxRecords(Stored); }, QString(), nullptr)
+                          ? Stored
+                          : DefaultMaxRecords;
     }
     return FMaxRecords;
 }
@@ -452,6 +490,7 @@ bool TDBConnection::Ready() {
     } Round(FReconnecting);
     for (int Attempt = 0; Attempt < ReconnectAttempts; ++Attempt) {
         QThread::msleep(static_cast<unsigned long>(FReconnectDelay));
+        const auto Started = std::chrono::steady_clock::now();
         if (Reconnect()) {
             RestartJobs(Copies);
             Copies.clear();
@@ -463,6 +502,13 @@ bool TDBConnection::Ready() {
                 std::rethrow_exception(PollError);
             }
         }
+        // An attempt that kept the window waiting longer than the pause
+        // between attempts met a server that takes connections and does
+        // not answer (the library bounds that wait): more attempts would
+        // only keep the window waiting again.
+        if (std::chrono::steady_clock::now() - Started >
+            std::chrono::milliseconds(ReconnectDelayMs))
+            break;
     }
     Copies.clear();
     std::rethrow_exception(PollError);
@@ -579,6 +625,10 @@ void TDBConnection::BroadcastMsg(int Msg, quintptr Wparam, quintptr Lparam) {
         PostDBMessage(TWindowHandle(Form), Msg, Wparam, Lparam);
 }
 
+void TDBConnection::SetApplicationForms(TFormList List) {
+    ApplicationForms() = std::move(List);
+}
+
 void TDBConnection::AddForm(QObject* Form) {
     if (Form == nullptr)
         return;
@@ -595,8 +645,12 @@ void TDBConnection::RemoveForm(const QObject* Form) {
 
 QList<QObject*> TDBConnection::Forms() const {
     QList<QObject*> Result;
+    if (const TFormList& List = ApplicationForms())
+        for (QObject* F : List())
+            if (F != nullptr && !Result.contains(F))
+                Result.append(F);
     for (const QPointer<QObject>& F : FForms)
-        if (!F.isNull())
+        if (!F.isNull() && !Result.contains(F.data()))
             Result.append(F.data());
     return Result;
 }

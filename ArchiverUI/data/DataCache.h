@@ -212,16 +212,25 @@ public:
     void CancelJob(const QObject* JobOwner);
     // Replaces all jobs by copies of AJobs and starts the first.
     void RestartJobs(const TJobList& AJobs);
-    // Posted to every form.
+    // Posted to every form of the application.
     void BroadcastMsg(int Msg, quintptr Wparam, quintptr Lparam);
 
-    // The forms BroadcastMsg reaches. Every window that owns jobs or must
-    // hear about server changes registers itself; a job's window is
-    // registered when the job is added. Destroyed forms drop out by
-    // themselves.
+    // The forms BroadcastMsg reaches: every form the application has (as
+    // the installed form list tells; the frame installs one covering the
+    // main window, the dialogs and the child windows), and every window
+    // registered here. A job's window is registered when the job is added.
+    // Destroyed forms drop out by themselves; each form appears once.
     void AddForm(QObject* Form);
     void RemoveForm(const QObject* Form);
     QList<QObject*> Forms() const;
+    using TFormList = std::function<QList<QObject*>()>;
+    static void SetApplicationForms(TFormList List);
+
+    // Settings values that could not be read when the controller was
+    // created ("Invalid data type for 'Port'" and what is used instead).
+    // Their defaults apply; the settings file is left as it is until the
+    // operator saves settings. Empty when every value was fine.
+    const QStringList& SettingsProblems() const { return FSettingsProblems; }
 
     // The job list, in order.
     int JobCount() const { return static_cast<int>(FCaches.size()); }
@@ -280,6 +289,7 @@ private:
     std::unique_ptr<QObject> FHandle;
     qint32 FMaxRecords = 0;
     QList<QPointer<QObject>> FForms;
+    QStringList FSettingsProblems;
 
     // Set while a reconnect round runs, so that a poll failing again right
     // after it does not start another round from inside this one.

@@ -4,13 +4,17 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QStringDecoder>
+#include <QTemporaryFile>
 
+#include <cerrno>
 #include <filesystem>
 #include <map>
 #include <optional>
 #include <vector>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -330,24 +334,45 @@ QString FormatData(const TValue& V) {
     return V.Raw;
 }
 
+// Creates what is missing of Dir, each new folder readable by its owner
+// alone: the settings hold the password.
+bool MakePrivateFolder(const QString& Dir) {
+    const QByteArray Path = QDir::cleanPath(QDir(Dir).absolutePath()).toLocal8Bit();
+    for (qsizetype I = 1; I <= Path.size(); ++I) {
+        if (I != Path.size() && Path[I] != '/')
+            continue;
+        const QByteArray Part = Path.left(I);
+        if (::mkdir(Part.constData(), 0700) != 0 && errno != EEXIST)
+            return false;
+    }
+    return QFileInfo(Dir).isDir();
+}
+
 bool SaveKey(const TValues& Values) {
     const QString Path = SettingsFilePath();
-    if (!QDir().mkpath(QFileInfo(Path).absolutePath()))
+    const QString Dir = QFileInfo(Path).absolutePath();
+    if (!MakePrivateFolder(Dir))
         return false;
     QString Text = QLatin1String(ExportHeader) + QStringLiteral("\n\n[") + QLatin1String(RootKey) +
                    QLatin1Char('\\') + SettingsKeyPath() + QStringLiteral("]\n");
     for (const TValue& V : Values)
         Text += Quote(V.Name) + QLatin1Char('=') + FormatData(V) + QLatin1Char('\n');
-    // The old file stays whole until the new one is complete on disk.
-    QSaveFile File(Path);
-    if (!File.open(QIODevice::WriteOnly))
+    // The old file stays whole until the new one is complete on disk, and
+    // the new one is the owner's alone from its first byte: a temporary
+    // file (created 0600) beside it that then takes its place.
+    QTemporaryFile File(Dir + QStringLiteral("/.") + QFileInfo(Path).fileName() +
+                        QStringLiteral(".XXXXXX"));
+    if (!File.open())
         return false;
+    File.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     const QByteArray Bytes = Text.toUtf8();
-    if (File.write(Bytes) != Bytes.size()) {
-        File.cancelWriting();
+    if (File.write(Bytes) != Bytes.size() || !File.flush() || ::fsync(File.handle()) != 0)
         return false;
-    }
-    return File.commit();
+    if (::rename(QFile::encodeName(File.fileName()).constData(),
+                 QFile::encodeName(Path).constData()) != 0)
+        return false;
+    File.setAutoRemove(false);
+    return true;
 }
 
 // One read-modify-write of the key.

@@ -56,12 +56,21 @@ struct ArchiveServer::Impl {
     void acceptOne();
     void reap();
     size_t active() const;
+    size_t refusing() const;
 };
 
 size_t ArchiveServer::Impl::active() const {
     size_t n = 0;
     for (const auto& s : sessions)
-        if (!s->finished() && !s->stopRequested())
+        if (!s->finished() && !s->stopRequested() && !s->refusing())
+            ++n;
+    return n;
+}
+
+size_t ArchiveServer::Impl::refusing() const {
+    size_t n = 0;
+    for (const auto& s : sessions)
+        if (!s->finished() && s->refusing())
             ++n;
     return n;
 }
@@ -103,26 +112,36 @@ void ArchiveServer::Impl::acceptOne() {
 
     std::lock_guard<std::mutex> hold(lock);
     const uint32_t limit = std::max<uint32_t>(config.maxConnections, 1);
+    std::string refusal;
     if (active() >= limit) {
-        // Connections that have not proved themselves give way to a new one,
-        // so that a flood of them cannot lock real clients out.
-        ClientSession* oldest = nullptr;
+        // Only a connection that is not doing anything gives way: one that
+        // never proved itself, or a proved one left idle.
+        const SteadyTime now = std::chrono::steady_clock::now();
+        ClientSession* idle = nullptr;
         for (const auto& s : sessions) {
-            if (!s->finished() && !s->stopRequested() && !s->proven()) {
-                oldest = s.get();
+            if (!s->finished() && !s->stopRequested() && s->mayGiveWay(now)) {
+                idle = s.get();
                 break;
             }
         }
-        if (!oldest) {
-            log.line("connection limit of %u reached: refusing %s", limit, peer.c_str());
+        if (idle) {
+            log.line("connection limit of %u reached: %s makes room for %s", limit,
+                     idle->tag().c_str(), peer.c_str());
+            idle->requestStop("closed to make room for a new connection");
+        } else if (refusing() >= limit) {
+            // Refusals are cheap but not free: a flood past this is closed
+            // without an answer.
+            log.line("connection limit of %u reached: %s closed, too many refusals under way",
+                     limit, peer.c_str());
             return; // the socket closes as it goes out of scope
+        } else {
+            log.line("connection limit of %u reached: refusing %s", limit, peer.c_str());
+            refusal = "Too many connections: the server serves at most " + std::to_string(limit) +
+                      " at once; try again later";
         }
-        log.line("connection limit of %u reached: %s makes room for %s", limit,
-                 oldest->tag().c_str(), peer.c_str());
-        oldest->requestStop("closed to make room for a new connection");
     }
-    auto session =
-        std::make_unique<ClientSession>(config, *store, log, std::move(socket), ++accepted);
+    auto session = std::make_unique<ClientSession>(config, *store, log, std::move(socket),
+                                                   ++accepted, refusal);
     session->start();
     sessions.push_back(std::move(session));
 }

@@ -42,8 +42,10 @@ struct ServerConfig {
     std::string password = "pemrak";
 
     // Rows per SelectResult (1 to 32) and bytes per DownloadProcess piece.
+    // Every piece costs the client a wakeup and the viewer a hand-over to
+    // its window, so pieces are large.
     uint32_t batchSize = 32;
-    uint32_t pieceSize = 16 * 1024;
+    uint32_t pieceSize = 256 * 1024;
 
     // A new connection must complete Initialize and the proof in this time.
     uint32_t handshakeTimeoutMs = 10000;
@@ -55,7 +57,8 @@ struct ServerConfig {
     // stops reading loses its connection, nobody else notices.
     uint32_t writeTimeoutMs = 10000;
     uint32_t maxConnections = 64;
-    // Largest request record accepted, in bytes on the wire.
+    // Largest request record accepted: the payload of its fragments, headers
+    // not counted. A request over it is refused before any of it runs.
     uint32_t maxRequestBytes = 4 * 1024 * 1024;
     // Jobs of one client waiting behind its running job.
     uint32_t maxQueuedJobs = 16;

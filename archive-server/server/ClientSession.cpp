@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <sys/socket.h>
 
 namespace vqarchive {
@@ -18,6 +19,10 @@ using std::chrono::steady_clock;
 
 // Winsock's "message too long", for a request over its budget.
 constexpr uint32_t kMessageTooLong = 10040;
+// What decoding a request may allocate, as a multiple of its bytes, and the
+// fixed part on top that covers storage taken ahead of the bytes filling it.
+constexpr unsigned kRequestMemoryFactor = 4;
+constexpr size_t kRequestMemoryAllowance = 128 * 1024;
 // The most a peer may send back on the back connection (the proof's reply).
 constexpr size_t kBackReplyBudget = 64 * 1024;
 // How often a waiting session looks at its deadlines.
@@ -121,7 +126,8 @@ void LimitedSocketAdapter::write(const void* buffer, size_t n) {
 // ---------------------------------------------------------------- session
 
 ClientSession::ClientSession(const ServerConfig& config, ArchiveStore& store, ServerLog& log,
-                             std::unique_ptr<TCP_Socket> socket, uint64_t number)
+                             std::unique_ptr<TCP_Socket> socket, uint64_t number,
+                             const std::string& refusal)
     : config_(config), log_(log), socket_(std::move(socket)),
       tag_("client #" + std::to_string(number) + " " +
            addressText(socket_->peer_endpoint().addr.addr) + ":" +
@@ -133,7 +139,14 @@ ClientSession::ClientSession(const ServerConfig& config, ArchiveStore& store, Se
           [this](const InetEndpoint& target, uint32_t timeoutMs) {
               return connectBack(target, timeoutMs);
           })),
-      accepted_(steady_clock::now()) {}
+      accepted_(steady_clock::now()), refusing_(!refusal.empty()),
+      lastActivity_(accepted_.time_since_epoch().count()) {
+    if (refusing_)
+        processor_->refuseEveryInitialize(refusal, "connection limit reached");
+    // Both limits apply while a request is read, before anything acts on it.
+    stream_->set_max_record(config_.maxRequestBytes);
+    stream_->limit_memory(kRequestMemoryFactor, kRequestMemoryAllowance);
+}
 
 ClientSession::~ClientSession() {
     requestStop("server stopping");
@@ -158,6 +171,16 @@ bool ClientSession::proven() const {
     return provenSeen_.load();
 }
 
+bool ClientSession::mayGiveWay(SteadyTime now) const {
+    if (refusing_)
+        return false;
+    if (!provenSeen_)
+        return now - accepted_ >=
+               milliseconds(std::max<uint32_t>(config_.handshakeTimeoutMs / 4, 1));
+    const SteadyTime last{SteadyTime::duration(lastActivity_.load())};
+    return now - last >= kIdleGrace;
+}
+
 void ClientSession::join() {
     if (thread_.joinable())
         thread_.join();
@@ -176,8 +199,11 @@ void ClientSession::run() {
     try {
         reason = serve();
     } catch (const ORTU_Exception& e) {
-        if (adapter_.overBudget())
+        if (stream_->record_too_large() || adapter_.overBudget())
             reason = "request larger than " + std::to_string(config_.maxRequestBytes) + " bytes";
+        else if (stream_->memory_limit_hit())
+            reason = "request would take more than " + std::to_string(kRequestMemoryFactor) +
+                     " times its size in memory";
         else if (adapter_.lastError() == WSAETIMEDOUT_CODE)
             reason = "timed out reading a request or writing a reply";
         else if (adapter_.lastError() == WSAENOTCONN_CODE ||
@@ -241,6 +267,9 @@ std::string ClientSession::serve() {
         for (;;) {
             if (processor_->closing())
                 return processor_->closingReason();
+            // A request read ahead with the last one is not on the socket.
+            if (stream_->input_buffered())
+                break;
             uint32_t slice = kWaitSliceMs;
             if (!provenSeen_) {
                 const long long left = millisecondsUntil(handshakeDeadline);
@@ -258,18 +287,21 @@ std::string ClientSession::serve() {
             if (r != ORTU_WAIT_TIMEOUT)
                 return "waiting for a request failed";
             const SteadyTime now = steady_clock::now();
-            if (processor_->busy())
+            if (processor_->busy()) {
                 lastActivity = now; // a running job is activity
-            else if (provenSeen_ && now - lastActivity >= milliseconds(config_.idleTimeoutMs))
+                lastActivity_ = now.time_since_epoch().count();
+            } else if (provenSeen_ && now - lastActivity >= milliseconds(config_.idleTimeoutMs))
                 return "idle for " + std::to_string(config_.idleTimeoutMs) + " ms";
         }
         SteadyTime requestDeadline = steady_clock::now() + milliseconds(config_.requestTimeoutMs);
         if (!provenSeen_)
             requestDeadline = std::min(requestDeadline, handshakeDeadline);
-        adapter_.limitReads(requestDeadline, config_.maxRequestBytes);
+        // The stream counts the request's payload; the socket only its time.
+        adapter_.limitReads(requestDeadline, SIZE_MAX);
         processor_->serveOne(*stream_, handshakeDeadline);
         provenSeen_ = processor_->proven();
         lastActivity = steady_clock::now();
+        lastActivity_ = lastActivity.time_since_epoch().count();
         if (processor_->closing())
             return processor_->closingReason();
     }

@@ -46,9 +46,12 @@ private:
 
 class ClientSession {
 public:
-    // number: a running count of connections, for the log.
+    // number: a running count of connections, for the log. A refusal not
+    // empty makes a connection the server has no room for: its Initialize
+    // is answered with that text (passwordValid true) and it is closed.
     ClientSession(const ServerConfig& config, ArchiveStore& store, ServerLog& log,
-                  std::unique_ptr<TCP_Socket> socket, uint64_t number);
+                  std::unique_ptr<TCP_Socket> socket, uint64_t number,
+                  const std::string& refusal = std::string());
     ~ClientSession(); // stops and joins
     ClientSession(const ClientSession&) = delete;
     ClientSession& operator=(const ClientSession&) = delete;
@@ -59,7 +62,15 @@ public:
     bool finished() const { return finished_.load(); }
     bool stopRequested() const { return stopRequested_.load(); }
     bool proven() const;
+    bool refusing() const { return refusing_; }
+    // May be closed to make room for a newcomer: a connection that has not
+    // proved itself within a quarter of the handshake time (a real client
+    // does in milliseconds), or a proved one with no request and no job for
+    // ten seconds. A proved client at work never gives way.
+    bool mayGiveWay(SteadyTime now) const;
     void join();
+
+    static constexpr std::chrono::milliseconds kIdleGrace{10000};
 
     const std::string& tag() const { return tag_; }
 
@@ -80,6 +91,9 @@ private:
     std::unique_ptr<QREX_TCP_Stream> stream_;
     std::unique_ptr<RequestProcessor> processor_;
     SteadyTime accepted_;
+    const bool refusing_;
+    // Steady clock ticks of the last request or of the last moment a job ran.
+    std::atomic<SteadyTime::rep> lastActivity_;
     std::atomic<bool> finished_{false};
     std::atomic<bool> stopRequested_{false};
     std::atomic<bool> provenSeen_{false};

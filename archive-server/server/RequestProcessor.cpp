@@ -292,6 +292,9 @@ void RequestProcessor::refuse(TInitializeResult* result, bool passwordValid, con
 }
 
 void RequestProcessor::initialize(TInitializeResult* result, const TInitialize* argument) {
+    // Only a proof that did not match says passwordValid false: every other
+    // refusal names its cause with passwordValid true, so that the client
+    // does not tell its operator the password was wrong.
     if (proven()) {
         // The proof stands; a second one is not run.
         result->passwordValid = true;
@@ -299,8 +302,13 @@ void RequestProcessor::initialize(TInitializeResult* result, const TInitialize* 
         log_.line("%s: second Initialize ignored", tag_.c_str());
         return;
     }
+    if (!refusal_.empty()) {
+        refuse(result, true, refusal_.c_str(), refusalReason_);
+        return;
+    }
     if (initializeTried_) {
-        refuse(result, false, "Initialize was already tried", "second attempt on one connection");
+        refuse(result, true, "Initialize was already tried on this connection",
+               "second attempt on one connection");
         return;
     }
     initializeTried_ = true;
@@ -308,17 +316,20 @@ void RequestProcessor::initialize(TInitializeResult* result, const TInitialize* 
     const uint16_t clientPort = argument->clientPort;
     const std::string target = addressText(clientIp) + ":" + std::to_string(clientPort);
     if (config_.backToPeerOnly && clientIp != peer_.addr.addr) {
-        refuse(result, false, "Invalid client address",
+        refuse(result, true,
+               ("The server connects back only to the address the connection comes from, not to " +
+                addressText(clientIp))
+                   .c_str(),
                "back address " + target + " is not the address the request came from");
         return;
     }
     if (clientPort == 0) {
-        refuse(result, false, "Invalid client port", "back port 0");
+        refuse(result, true, "No port to connect back to", "back port 0");
         return;
     }
     const long long left = millisecondsUntil(handshakeDeadline_);
     if (left <= 0) {
-        refuse(result, false, "Handshake timed out", "no time left to connect back");
+        refuse(result, true, "The handshake took too long", "no time left to connect back");
         return;
     }
     std::unique_ptr<QREX_Client_Connection> channel;
@@ -326,7 +337,7 @@ void RequestProcessor::initialize(TInitializeResult* result, const TInitialize* 
         channel = connector_(InetEndpoint{InetAddress{4, clientIp}, clientPort},
                              static_cast<uint32_t>(left));
     } catch (const ORTU_Exception& e) {
-        refuse(result, false, "Cannot connect back to the client",
+        refuse(result, true, ("The server cannot connect back to " + target).c_str(),
                "connecting back to " + target + " failed: " + e.what());
         return;
     }
@@ -338,7 +349,7 @@ void RequestProcessor::initialize(TInitializeResult* result, const TInitialize* 
     try {
         challenge = makeChallenge();
     } catch (const ServerError& e) {
-        refuse(result, false, "Server failure", e.what());
+        refuse(result, true, "Server failure", e.what());
         return;
     }
     IPC_DA_DBClient::TVerifyReq request{};
@@ -347,7 +358,7 @@ void RequestProcessor::initialize(TInitializeResult* result, const TInitialize* 
     try {
         client_->VerifyPassword(&answer, &request);
     } catch (const ORTU_Exception& e) {
-        refuse(result, false, "Password check failed",
+        refuse(result, true, "The password check over the back connection failed",
                std::string("VerifyPassword on the back connection failed: ") + e.what());
         return;
     }
@@ -370,6 +381,11 @@ void RequestProcessor::initialize(TInitializeResult* result, const TInitialize* 
     result->passwordValid = true;
     result->error = qrex_strdup("");
     log_.line("%s: password proved, results go to %s", tag_.c_str(), target.c_str());
+}
+
+void RequestProcessor::refuseEveryInitialize(std::string error, std::string reason) {
+    refusal_ = std::move(error);
+    refusalReason_ = std::move(reason);
 }
 
 void RequestProcessor::status(TStatus* result) {

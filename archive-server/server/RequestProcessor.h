@@ -67,6 +67,11 @@ public:
     // Cancels every job and waits for the worker. Idempotent.
     void shutdown();
 
+    // For a connection the server has no room for: Initialize is answered
+    // with passwordValid true and this error text, and nothing else runs.
+    // reason goes to the log.
+    void refuseEveryInitialize(std::string error, std::string reason);
+
     class Servant;
 
 private:
@@ -94,6 +99,8 @@ private:
     SteadyTime handshakeDeadline_{};
     uint32_t requests_ = 0;
     bool initializeTried_ = false;
+    std::string refusal_;
+    std::string refusalReason_;
 
     std::unique_ptr<Servant> servant_;
     std::unique_ptr<QREX_Server_Dispatcher> unproven_;

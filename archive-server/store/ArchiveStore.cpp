@@ -84,6 +84,23 @@ MysqlAddress MysqlAddress::parse(const std::string& url) {
     if (slash == std::string::npos || slash + 1 >= rest.size())
         throw StoreError("the database address has no database name (…/database)");
     a.database = rest.substr(slash + 1);
+    const size_t query = a.database.find('?');
+    if (query != std::string::npos) {
+        const std::string parameter = a.database.substr(query + 1);
+        a.database = a.database.substr(0, query);
+        const std::string key = "reader=";
+        if (parameter.rfind(key, 0) != 0)
+            throw StoreError("the database address knows only the parameter ?reader=USER:PASSWORD");
+        const std::string reader = parameter.substr(key.size());
+        const size_t readerColon = reader.find(':');
+        a.readerUser = percentDecode(reader.substr(0, readerColon), "reader user");
+        if (readerColon != std::string::npos)
+            a.readerPassword = percentDecode(reader.substr(readerColon + 1), "reader password");
+        if (a.readerUser.empty())
+            throw StoreError("the reader account has no user name");
+        if (a.database.empty())
+            throw StoreError("the database address has no database name (…/database)");
+    }
     if (a.database.find_first_of("/?#") != std::string::npos)
         throw StoreError("the database name may not contain '/', '?' or '#'");
     std::string hostPort = rest.substr(0, slash);
@@ -108,7 +125,9 @@ MysqlAddress MysqlAddress::parse(const std::string& url) {
 
 std::string MysqlAddress::redacted() const {
     return "mysql://" + user + (password.empty() ? "" : ":***") + "@" + host + ":" +
-           std::to_string(port) + "/" + database;
+           std::to_string(port) + "/" + database +
+           (readerUser.empty() ? ""
+                               : "?reader=" + readerUser + (readerPassword.empty() ? "" : ":***"));
 }
 
 std::string undoublePercent(const std::string& sql) {

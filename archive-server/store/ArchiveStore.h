@@ -144,6 +144,11 @@ struct MysqlAddress {
     std::string host;
     unsigned port = 3306;
     std::string database;
+    // The account client statements run on ("?reader=USER:PASSWORD" after
+    // the database); empty: the account above. Either must be able to do
+    // no more than read.
+    std::string readerUser;
+    std::string readerPassword;
 
     // Throws StoreError naming what is wrong.
     static MysqlAddress parse(const std::string& url);

@@ -96,6 +96,8 @@ public:
         makePeople();
         plan();
         write();
+        if (opt_.longRecordingBytes)
+            writeLongRecording();
         writer_.setInfo("schema_version", "1");
         writer_.setInfo("generator", "vqarchived --create-demo");
         writer_.setInfo("seed", std::to_string(opt_.seed));
@@ -493,6 +495,41 @@ private:
         }
         summary_.records = id;
         summary_.externals = static_cast<uint32_t>(externalsUsed.size());
+    }
+
+    // A WAV file of exactly the asked size: a slowly gliding tone, cheap to
+    // make however long it is.
+    void writeLongRecording() {
+        const uint64_t header = 44;
+        const uint64_t size =
+            std::max<uint64_t>(opt_.longRecordingBytes, header + 2) & ~uint64_t{1};
+        std::vector<int16_t> samples(static_cast<size_t>((size - header) / 2));
+        double phase = 0;
+        for (size_t i = 0; i < samples.size(); ++i) {
+            const double hz = 300 + 200 * std::sin(static_cast<double>(i) / 40000.0);
+            phase += 2 * M_PI * hz / kWavSampleRate;
+            samples[i] = static_cast<int16_t>(6000 * std::sin(phase));
+        }
+        const std::vector<uint8_t> bytes = wavFile(samples);
+        MediaRecord m;
+        m.id = summary_.records + 1;
+        m.type = kindText(Kind::callrec);
+        m.callId = formatGlobalCallId(static_cast<int64_t>(0x7000000000000000ull | m.id));
+        m.timestamp = endTime_ - 3600;
+        m.filename = hex64(contentHash(bytes)) + ".wav";
+        m.duration = static_cast<int32_t>(samples.size() / kWavSampleRate);
+        m.dataSize = static_cast<int64_t>(bytes.size());
+        writer_.addFile(m.filename, bytes);
+        writer_.addMedia(m);
+        const Party& caller = users_.front();
+        writer_.addParticipant({m.id, caller.user, caller.group, caller.external, 1});
+        const Party& callee = externals_.front();
+        writer_.addParticipant({m.id, callee.user, callee.group, callee.external, 0});
+        ++summary_.files;
+        summary_.fileBytes += bytes.size();
+        ++summary_.byType[m.type];
+        summary_.records = m.id;
+        summary_.longRecordingId = m.id;
     }
 
     const DemoOptions& opt_;

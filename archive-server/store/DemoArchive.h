@@ -18,6 +18,9 @@ struct DemoOptions {
     // Upper bound of a recording's length; tests use short ones.
     double maxAudioSeconds = 300;
     bool replace = false;
+    // Not 0: one more call recording, the archive's last record, whose WAV
+    // file has this many bytes (for measuring downloads).
+    uint64_t longRecordingBytes = 0;
 };
 
 struct DemoSummary {
@@ -30,6 +33,7 @@ struct DemoSummary {
     uint64_t fileBytes = 0;
     uint32_t cadRows = 0;
     std::map<std::string, uint32_t> byType;
+    uint32_t longRecordingId = 0; // 0: none
 };
 
 // Builds the archive in `target`: a folder (created if missing; SQLite file

@@ -71,6 +71,58 @@ std::string idList(const std::vector<uint32_t>& ids, size_t from, size_t to) {
 // Client statements must be queries. The read-only transaction already
 // refuses writes; this also keeps out statements that no transaction
 // governs (KILL, SET, FLUSH, ...).
+// What the grants of the connected account allow beyond reading, as the
+// server lists them; empty when it may only look (USAGE) and SELECT. FILE,
+// which reads and writes the server's files, and every kind of writing,
+// administration or granting count as beyond.
+std::string privilegesBeyondReading(MYSQL* c) {
+    if (mysql_query(c, "SHOW GRANTS FOR CURRENT_USER()") != 0)
+        return std::string("its grants cannot be read: ") + mysql_error(c);
+    Result res(mysql_store_result(c));
+    if (!res)
+        return std::string("its grants cannot be read: ") + mysql_error(c);
+    std::string excess;
+    while (MYSQL_ROW row = mysql_fetch_row(res.get())) {
+        const std::string grant = row[0] ? row[0] : "";
+        std::string upper;
+        for (char ch : grant)
+            upper += static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+        bool fine = false;
+        if (upper.rfind("GRANT ", 0) == 0 &&
+            upper.find(" WITH GRANT OPTION") == std::string::npos) {
+            const size_t on = upper.find(" ON ");
+            if (on != std::string::npos) {
+                // "SELECT, USAGE" or a column list "SELECT (a, b)".
+                std::string privileges = upper.substr(6, on - 6);
+                std::string word;
+                fine = true;
+                int depth = 0;
+                for (char ch : privileges + ",") {
+                    if (ch == '(')
+                        ++depth;
+                    else if (ch == ')')
+                        --depth;
+                    else if (ch == ',' && depth == 0) {
+                        const size_t a = word.find_first_not_of(' ');
+                        const size_t b = word.find_last_not_of(' ');
+                        const std::string p =
+                            a == std::string::npos ? "" : word.substr(a, b - a + 1);
+                        if (p != "USAGE" && p != "SELECT")
+                            fine = false;
+                        word.clear();
+                    } else if (depth == 0)
+                        word += ch;
+                }
+            }
+        }
+        if (!fine) {
+            const size_t to = grant.find(" TO ");
+            excess += (excess.empty() ? "" : "; ") + grant.substr(0, to);
+        }
+    }
+    return excess;
+}
+
 bool isQuery(const std::string& sql) {
     size_t i = 0;
     while (i < sql.size() && std::isspace(static_cast<unsigned char>(sql[i])))
@@ -113,7 +165,7 @@ public:
             return StoreResult::failure(StoreCode::sqlError,
                                         "only queries may be run (SELECT, WITH, SHOW, ...)");
         Conn c;
-        StoreResult r = connect(c);
+        StoreResult r = connectForClients(c);
         if (!r.ok())
             return r;
         if (mysql_query(c.get(), "SET SESSION TRANSACTION READ ONLY") != 0 ||
@@ -329,6 +381,36 @@ public:
     }
 
     StoreResult connect(Conn& out) const {
+        return connectAs(address_.user, address_.password, out);
+    }
+
+    // The connection client statements run on: the reader account when one
+    // is configured, and only if what it may do is read.
+    StoreResult connectForClients(Conn& out) const {
+        const bool reader = !address_.readerUser.empty();
+        StoreResult r =
+            reader ? connectAs(address_.readerUser, address_.readerPassword, out) : connect(out);
+        if (!r.ok())
+            return r;
+        const std::string excess = privilegesBeyondReading(out.get());
+        if (!excess.empty()) {
+            out.reset();
+            return StoreResult::failure(
+                StoreCode::dbFailed,
+                "the account for client statements may do more than read the archive (" + excess +
+                    "); give the server a reader account that may only SELECT (…?reader=USER:"
+                    "PASSWORD)");
+        }
+        return StoreResult::success();
+    }
+
+    StoreResult connectForKilling(Conn& out) const {
+        if (address_.readerUser.empty())
+            return connect(out);
+        return connectAs(address_.readerUser, address_.readerPassword, out);
+    }
+
+    StoreResult connectAs(const std::string& user, const std::string& password, Conn& out) const {
         Conn c(mysql_init(nullptr));
         if (!c)
             return StoreResult::failure(StoreCode::dbFailed, "out of memory");
@@ -338,9 +420,8 @@ public:
         // Bounds what one row of a client statement may cost in memory.
         const unsigned long maxPacket = kMaxClientValue;
         mysql_options(c.get(), MYSQL_OPT_MAX_ALLOWED_PACKET, &maxPacket);
-        if (!mysql_real_connect(c.get(), address_.host.c_str(), address_.user.c_str(),
-                                address_.password.c_str(), address_.database.c_str(), address_.port,
-                                nullptr, 0))
+        if (!mysql_real_connect(c.get(), address_.host.c_str(), user.c_str(), password.c_str(),
+                                address_.database.c_str(), address_.port, nullptr, 0))
             return StoreResult::failure(StoreCode::dbFailed, mysql_error(c.get()));
         out = std::move(c);
         return StoreResult::success();
@@ -374,8 +455,10 @@ private:
             if (fired_)
                 return;
             fired_ = true;
+            // The statement's own account: any account may end its own
+            // statements, and the reader may do nothing more.
             Conn killer;
-            if (store_.connect(killer).ok()) {
+            if (store_.connectForKilling(killer).ok()) {
                 const std::string sql = "KILL QUERY " + std::to_string(threadId_);
                 mysql_query(killer.get(), sql.c_str());
             }

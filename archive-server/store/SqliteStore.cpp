@@ -9,6 +9,7 @@
 
 #include <sqlite3.h>
 
+#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <set>
@@ -34,6 +35,9 @@ struct FileCloser {
 };
 using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
 
+// How much of a data file one read takes.
+constexpr size_t kFileReadBlock = 1024 * 1024;
+
 // Failures of the engine or the file, as opposed to a statement it refused.
 bool isDatabaseFailure(int rc) {
     switch (rc & 0xFF) {
@@ -55,16 +59,56 @@ StoreResult failureOf(sqlite3* db, int rc) {
                                 msg);
 }
 
-// Client statements may read, nothing else: no attaching other files, no
-// pragmas that could lift the read-only setting.
-int clientAuthorizer(void*, int action, const char*, const char*, const char*, const char*) {
+// The plain functions of SQL that a client statement may call: text,
+// numbers, dates and times, aggregates and windows. Whatever reaches
+// outside the database or into the engine (load_extension, readfile,
+// writefile, fts3_tokenizer, the sqlite_* functions), and what only makes
+// values of any size (zeroblob, randomblob), is not among them.
+bool allowedFunction(const char* name) {
+    static const std::set<std::string> allowed = {
+        "abs",        "avg",         "ceil",         "ceiling",      "char",       "coalesce",
+        "concat",     "concat_ws",   "count",        "cume_dist",    "date",       "datetime",
+        "dense_rank", "first_value", "floor",        "format",       "glob",       "group_concat",
+        "hex",        "ifnull",      "iif",          "instr",        "julianday",  "lag",
+        "last_value", "lead",        "length",       "like",         "likelihood", "likely",
+        "lower",      "ltrim",       "max",          "min",          "mod",        "nth_value",
+        "ntile",      "nullif",      "octet_length", "percent_rank", "printf",     "quote",
+        "rank",       "replace",     "round",        "row_number",   "rtrim",      "sign",
+        "string_agg", "strftime",    "substr",       "substring",    "sum",        "time",
+        "timediff",   "total",       "trim",         "trunc",        "typeof",     "unhex",
+        "unicode",    "unixepoch",   "unlikely",     "upper"};
+    if (!name)
+        return false;
+    std::string lower(name);
+    for (char& c : lower)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return allowed.count(lower) != 0;
+}
+
+bool archiveTable(const char* name) {
+    if (!name)
+        return false;
+    for (const TableDef& t : archiveSchema())
+        if (sqlite3_stricmp(t.name.c_str(), name) == 0)
+            return true;
+    return false;
+}
+
+// Client statements may read the archive's tables and nothing else: no
+// writes, no pragmas, no attaching other files, no schema tables, and only
+// the functions above.
+int clientAuthorizer(void*, int action, const char* first, const char* second, const char*,
+                     const char*) {
     switch (action) {
-    case SQLITE_ATTACH:
-    case SQLITE_DETACH:
-    case SQLITE_PRAGMA:
-        return SQLITE_DENY;
-    default:
+    case SQLITE_SELECT:
+    case SQLITE_RECURSIVE:
         return SQLITE_OK;
+    case SQLITE_READ:
+        return archiveTable(first) ? SQLITE_OK : SQLITE_DENY;
+    case SQLITE_FUNCTION:
+        return allowedFunction(second) ? SQLITE_OK : SQLITE_DENY;
+    default:
+        return SQLITE_DENY;
     }
 }
 
@@ -437,7 +481,11 @@ private:
         sqlite3_busy_timeout(db.get(), 5000);
         // The viewer writes some literals in double quotes.
         sqlite3_db_config(db.get(), SQLITE_DBCONFIG_DQS_DML, 1, nullptr);
+        // Nothing a statement does may corrupt the file, load code or run
+        // functions named by the schema.
         sqlite3_db_config(db.get(), SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
+        sqlite3_db_config(db.get(), SQLITE_DBCONFIG_ENABLE_LOAD_EXTENSION, 0, nullptr);
+        sqlite3_db_config(db.get(), SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
         sqlite3_exec(db.get(), "PRAGMA query_only = 1", nullptr, nullptr, nullptr);
         out = std::move(db);
         return StoreResult::success();
@@ -480,13 +528,21 @@ private:
             return missingData(mediaId, "its data file name is not acceptable");
         FileHandle file(std::fopen(dataPath(filename).c_str(), "rb"));
         if (file) {
-            std::vector<uint8_t> buffer(pieceSize);
+            // Read in large blocks and handed out a piece at a time: a long
+            // recording costs a few dozen reads, not one per piece.
+            const size_t block = std::max<size_t>(1, kFileReadBlock / pieceSize) * pieceSize;
+            std::vector<uint8_t> buffer(block);
             for (;;) {
                 if (cancel.cancelled())
                     return StoreResult::failure(StoreCode::cancelled, "cancelled");
                 const size_t n = std::fread(buffer.data(), 1, buffer.size(), file.get());
-                if (n > 0 && !sink(buffer.data(), n))
-                    return StoreResult::failure(StoreCode::cancelled, "stopped by the receiver");
+                for (size_t at = 0; at < n; at += pieceSize) {
+                    if (at && cancel.cancelled())
+                        return StoreResult::failure(StoreCode::cancelled, "cancelled");
+                    if (!sink(buffer.data() + at, std::min(pieceSize, n - at)))
+                        return StoreResult::failure(StoreCode::cancelled,
+                                                    "stopped by the receiver");
+                }
                 if (n < buffer.size()) {
                     if (std::ferror(file.get()))
                         return StoreResult::failure(StoreCode::readFailed,

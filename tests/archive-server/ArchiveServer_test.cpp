@@ -156,6 +156,18 @@ TEST_F(ArchiveServerTest, ConfiguredInitializeErrorGivesBothRefusalCodes) {
     EXPECT_TRUE(server->logContains("proof invalid"));
 }
 
+TEST_F(ArchiveServerTest, NoRoomIsAFailedInitializeNotAWrongPassword) {
+    auto server = serve([](vqarchive::ServerConfig& c) { c.maxConnections = 1; });
+    RawClient first(server->port());
+    ASSERT_EQ(first.initialize().error, "");
+    VqlinkHost host;
+    // The library's refusal with a valid password: "Failed to initialize"
+    // for the viewer, not "Invalid password".
+    EXPECT_EQ(host.connect(server->port()), VQLINK_REFUSED_VALID_PASSWORD);
+    EXPECT_TRUE(server->waitForLog("connection limit of 1 reached: refusing"));
+    EXPECT_EQ(first.server().GetServerType(), 3);
+}
+
 TEST_F(ArchiveServerTest, LostBackConnectionEndsTheLibrarysConnection) {
     auto server = serve([](vqarchive::ServerConfig& c) { c.faults.closeBackAfterCalls = 1; });
     VqlinkHost host;

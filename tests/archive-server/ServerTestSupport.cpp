@@ -396,6 +396,11 @@ void RawClient::serveBack() {
         QREX_TCP_Stream stream(&adapter);
         BackDispatcher dispatcher(backModule(), servant_.get());
         for (;;) {
+            // Calls read ahead with the last one are in the stream already.
+            if (stream.input_buffered() && !stop_.is_signalled()) {
+                dispatcher.dispatch(&stream);
+                continue;
+            }
             const ORTU_Fd_Waitable readable(accepted->handle(), POLLIN);
             const ORTU_UINT32 r = ortu_wait_cancelable(readable, &stop_, 50);
             if (r == ORTU_WAIT_OBJECT_0 + 1)
@@ -448,6 +453,11 @@ void RawClient::cancel(IPC_DA_DBServer::Operation operation, uint32_t id) {
 
 void RawClient::sendRaw(const std::vector<uint8_t>& bytes) {
     socket_->send(bytes.data(), bytes.size(), 5000, &stop_);
+}
+
+void RawClient::shutdownSending() {
+    if (socket_->is_open())
+        ::shutdown(socket_->handle(), SHUT_WR);
 }
 
 bool RawClient::waitClosedByServer(int timeoutMs) {

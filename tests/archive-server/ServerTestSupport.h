@@ -157,6 +157,8 @@ public:
 
     // Writes bytes as they are on the request connection.
     void sendRaw(const std::vector<uint8_t>& bytes);
+    // Ends what the client sends (a half close): the server reads the end.
+    void shutdownSending();
     // Waits until the server has closed the request connection.
     bool waitClosedByServer(int timeoutMs = 10000);
     bool backClosed() const { return backClosed_.load(); }

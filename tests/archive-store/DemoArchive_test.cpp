@@ -67,6 +67,25 @@ TEST_F(DemoArchive, HasTheRequestedNumberOfRecords) {
     EXPECT_EQ(sum, 300u);
 }
 
+TEST(DemoArchiveLong, ALongRecordingOfTheAskedSizeComesLast) {
+    vqtest::TempDir dir;
+    vqarchive::DemoOptions o = vqtest::smallDemo(40, 3);
+    o.longRecordingBytes = 3 * 1024 * 1024;
+    const auto summary = vqarchive::createDemoArchive(dir.str(), o);
+    EXPECT_EQ(summary.records, 41u);
+    EXPECT_EQ(summary.longRecordingId, 41u);
+    auto store = vqarchive::ArchiveStore::open(dir.str());
+    EXPECT_EQ(
+        scalar(*store, "SELECT Media_Type || ' ' || Data_Size FROM media WHERE Media_ID = 41"),
+        "callrec 3145728");
+    EXPECT_EQ(scalar(*store, "SELECT COUNT(*) FROM participants WHERE Media_ID = 41"), "2");
+    std::vector<uint8_t> data;
+    ASSERT_TRUE(vqtest::download(*store, 41, data).ok());
+    ASSERT_EQ(data.size(), 3u * 1024 * 1024);
+    EXPECT_EQ(std::string(data.begin(), data.begin() + 4), "RIFF");
+    EXPECT_EQ(std::string(data.begin() + 8, data.begin() + 12), "WAVE");
+}
+
 TEST_F(DemoArchive, HoldsEveryKindOfRecordTheViewerLists) {
     std::set<std::string> types;
     for (const auto& r : query(*store_, "SELECT DISTINCT Media_Type FROM media"))

@@ -117,6 +117,17 @@ TEST(ServerOptions, CreateDemoForm) {
     ASSERT_TRUE(p.ok);
     EXPECT_EQ(p.options.records, 5000u);
     EXPECT_EQ(p.options.seed, 1u);
+    EXPECT_EQ(p.options.longRecordingMb, 0u);
+    p = parse({"--create-demo", "/tmp/d", "--long-recording", "50"});
+    ASSERT_TRUE(p.ok) << p.error;
+    EXPECT_EQ(p.options.longRecordingMb, 50u);
+    for (const char* bad : {"0", "4097", "x", "-1"}) {
+        p = parse({"--create-demo", "/tmp/d", "--long-recording", bad});
+        EXPECT_FALSE(p.ok) << bad;
+        EXPECT_NE(p.error.find("long recording"), std::string::npos) << p.error;
+    }
+    // Only for a demo archive.
+    EXPECT_FALSE(parse({"--long-recording", "5", "/srv/archive"}).ok);
 }
 
 TEST(ServerOptions, HelpWinsAndDocumentsEveryOption) {
@@ -126,7 +137,7 @@ TEST(ServerOptions, HelpWinsAndDocumentsEveryOption) {
     for (const auto& [name, value] : kServingOptions)
         EXPECT_NE(usage.find(name + " "), std::string::npos) << name;
     for (const char* name : {"--any-back-address", "--create-demo", "--seed", "--records",
-                             "--end-time", "--replace", "--help"})
+                             "--end-time", "--long-recording", "--replace", "--help"})
         EXPECT_NE(usage.find(name), std::string::npos) << name;
     // The defaults shown are the server's.
     EXPECT_NE(usage.find("(default 7456)"), std::string::npos);

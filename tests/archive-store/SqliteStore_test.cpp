@@ -128,3 +128,36 @@ TEST_F(SqliteStore, AClientCannotMakeTheServerBuildHugeValues) {
     EXPECT_EQ(r.code, StoreCode::sqlError);
     EXPECT_FALSE(r.message.empty());
 }
+
+TEST_F(SqliteStore, OnlyPlainReadsOfTheArchiveRun) {
+    // Functions that reach into the engine or out of the database: the
+    // tokenizer's pointer, extensions, files.
+    for (const char* sql :
+         {"SELECT hex(fts3_tokenizer('porter'))", "SELECT fts3_tokenizer('x', X'0011223344556677')",
+          "SELECT load_extension('/tmp/nothing.so')", "SELECT readfile('/etc/passwd')",
+          "SELECT writefile('/tmp/vq_written', 'x')", "SELECT sqlite_compileoption_used('X')",
+          "SELECT zeroblob(10)", "SELECT name FROM sqlite_master", "SELECT sql FROM sqlite_schema",
+          "WITH t(x) AS (SELECT 1) INSERT INTO users SELECT 9, "
+          "'x', 'y' FROM t"}) {
+        Collected c;
+        const auto r = collect(*store_, sql, c);
+        EXPECT_EQ(r.code, StoreCode::sqlError) << sql;
+        EXPECT_TRUE(c.rows().empty()) << sql;
+    }
+    EXPECT_FALSE(fs::exists("/tmp/vq_written"));
+    // What the viewer's queries use still works.
+    EXPECT_EQ(scalar(*store_, "SELECT COUNT(*) FROM users"), "3");
+    EXPECT_EQ(scalar(*store_, "SELECT SUBSTR('recording.wav', -3) || LENGTH('abc') || "
+                              "Coalesce(NULL, 'x') || upper('b')"),
+              "wav3xB");
+    EXPECT_EQ(scalar(*store_, "SELECT strftime('%%Y', 0, 'unixepoch') || IFNULL(NULL, '-') || "
+                              "printf('%%d', max(1, 2))"),
+              "1970-2");
+    EXPECT_EQ(scalar(*store_, "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n "
+                              "WHERE i < 5) SELECT group_concat(i, '') FROM n"),
+              "12345");
+    EXPECT_EQ(scalar(*store_, "SELECT COUNT(*) FROM media AS m INNER JOIN participants AS p ON "
+                              "m.Media_ID = p.Media_ID WHERE m.Media_Type LIKE 'c%%' AND "
+                              "p.Role IN (0, 1)") != "",
+              true);
+}

@@ -78,7 +78,11 @@ TempMysqlDatabase::TempMysqlDatabase() {
     if (mysql_query(c.get(), sql.c_str()) != 0)
         throw std::runtime_error(std::string("cannot create a test database: ") +
                                  mysql_error(c.get()));
-    url_ = base.substr(0, base.rfind('/') + 1) + name_;
+    // The same accounts, the reader among them, on the new database.
+    const size_t slash = base.rfind('/', base.find('?'));
+    const size_t query = base.find('?');
+    url_ = base.substr(0, slash + 1) + name_ +
+           (query == std::string::npos ? std::string() : base.substr(query));
 }
 
 TempMysqlDatabase::~TempMysqlDatabase() {

@@ -6,6 +6,9 @@
 
 #include <QCoreApplication>
 #include <QCursor>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QTemporaryDir>
 #include <QThread>
@@ -191,6 +194,65 @@ TEST_F(ControllerTest, ChangingThePortIsStoredAndAnnounced) {
     ASSERT_TRUE(ReadPort(Port));
     EXPECT_EQ(Port, 7457u);
     EXPECT_EQ(W1->Count(WM_DB_SERVERCHANGED), 1);
+}
+
+TEST_F(ControllerTest, MistypedSettingsTakeTheirDefaultsAndAreReported) {
+    const QByteArray Broken = "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\" +
+                              SettingsKeyPath().toUtf8() +
+                              "]\n\"Port\"=\"abc\"\n\"Host\"=dword:00000005\n"
+                              "\"Data\"=\"plain\"\n\"Max_Recs\"=\"many\"\n";
+    QDir().mkpath(QFileInfo(SettingsFilePath()).absolutePath());
+    {
+        QFile F(SettingsFilePath());
+        ASSERT_TRUE(F.open(QIODevice::WriteOnly));
+        F.write(Broken);
+    }
+    Conn.reset();
+    ASSERT_NO_THROW(Conn = std::make_unique<TTestConnection>());
+    EXPECT_EQ(Conn->Port(), 7456u);
+    EXPECT_EQ(Conn->Host(), QStringLiteral("localhost"));
+    EXPECT_EQ(Conn->Password(), QStringLiteral("pemrak"));
+    EXPECT_EQ(Conn->MaxRecords(), 10000);
+    EXPECT_EQ(Conn->SettingsProblems(),
+              QStringList({QStringLiteral("Invalid data type for 'Port': 7456 is used instead"),
+                           QStringLiteral("Invalid data type for 'Host': \"localhost\" is used "
+                                          "instead"),
+                           QStringLiteral("Invalid data type for 'Data': the default password is "
+                                          "used instead"),
+                           QStringLiteral("Invalid data type for 'Max_Recs': 10000 is used "
+                                          "instead")}));
+    // Connecting uses the defaults, and the operator's file stays as it was.
+    TDBInterface::GetInstance().SetListener(Conn.get());
+    Conn->SetConnected(true);
+    EXPECT_EQ(Fake.ConnectPort, 7456);
+    EXPECT_EQ(Fake.ConnectPassword, "pemrak");
+    {
+        QFile F(SettingsFilePath());
+        ASSERT_TRUE(F.open(QIODevice::ReadOnly));
+        EXPECT_EQ(F.readAll(), Broken);
+    }
+    // Until the operator saves settings.
+    Conn->SetPort(7460);
+    quint32 Port = 0;
+    ASSERT_TRUE(ReadPort(Port));
+    EXPECT_EQ(Port, 7460u);
+}
+
+TEST_F(ControllerTest, BroadcastsReachEveryFormOfTheApplication) {
+    // The application's forms as the frame lists them, one of them also
+    // registered: each hears once.
+    TDBConnection::SetApplicationForms([this] { return QList<QObject*>{W1.get(), W2.get()}; });
+    Conn->AddForm(W2.get());
+    Conn->SetHost(QStringLiteral("elsewhere"));
+    TTestWindow::Pump();
+    EXPECT_EQ(W1->Count(WM_DB_SERVERCHANGED), 1);
+    EXPECT_EQ(W2->Count(WM_DB_SERVERCHANGED), 1);
+    // A form that has gone is not in the list; nothing else changes.
+    W1.reset();
+    Conn->SetPort(7999);
+    TTestWindow::Pump();
+    EXPECT_EQ(W2->Count(WM_DB_SERVERCHANGED), 2);
+    TDBConnection::SetApplicationForms(nullptr);
 }
 
 // ---------------------------------------------------------------------------

@@ -6,6 +6,8 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
+#include <sys/stat.h>
+
 #include "TestWindow.h"
 
 #include <gtest/gtest.h>
@@ -361,3 +363,32 @@ TEST_F(SettingsStoreTest, GarbageLinesAreIgnored) {
 }
 
 } // namespace
+
+TEST_F(SettingsStoreTest, TheFolderAndTheFileAreTheOwnersAlone) {
+    // Whatever the umask says, the password is for the operator's eyes.
+    const mode_t Old = ::umask(0);
+    ASSERT_TRUE(WriteHost(QStringLiteral("archive")));
+    ::umask(Old);
+    struct stat Folder = {};
+    struct stat File = {};
+    ASSERT_EQ(::stat(QFile::encodeName(QFileInfo(SettingsFilePath()).absolutePath()).constData(),
+                     &Folder),
+              0);
+    ASSERT_EQ(::stat(QFile::encodeName(SettingsFilePath()).constData(), &File), 0);
+    EXPECT_EQ(Folder.st_mode & 07777, 0700u);
+    EXPECT_EQ(File.st_mode & 07777, 0600u);
+
+    // A file an older version left readable by everyone is private once
+    // written again, and nothing else in the folder remains.
+    ASSERT_EQ(::chmod(QFile::encodeName(SettingsFilePath()).constData(), 0644), 0);
+    ASSERT_TRUE(WritePassword(QStringLiteral("s3cret")));
+    ASSERT_EQ(::stat(QFile::encodeName(SettingsFilePath()).constData(), &File), 0);
+    EXPECT_EQ(File.st_mode & 07777, 0600u);
+    EXPECT_EQ(QDir(QFileInfo(SettingsFilePath()).absolutePath())
+                  .entryList(QDir::Files | QDir::Hidden)
+                  .size(),
+              1);
+    QString Host;
+    ASSERT_TRUE(ReadHost(Host));
+    EXPECT_EQ(Host, QStringLiteral("archive"));
+}

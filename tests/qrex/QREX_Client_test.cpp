@@ -115,29 +115,48 @@ TEST(Client_Requests, ArgumentsOverTheirLimitDropThePartialRequest) {
 namespace {
 struct Big_Then_Bad {
     char* text;
+    size_t block;
 };
 void xdr_big_then_bad(XDR_Stream* xdr, void* v) {
-    std::vector<unsigned char> block(6000, 0x55);
+    std::vector<unsigned char> block(static_cast<Big_Then_Bad*>(v)->block, 0x55);
     xdr->XDR_opaque(block.data(), static_cast<qrex_uint32_t>(block.size()));
     xdr->XDR_string(&static_cast<Big_Then_Bad*>(v)->text, 2);
 }
 } // namespace
 
-TEST(Client_Requests, FailureAfterAFragmentLeftClosesTheRecord) {
+TEST(Client_Requests, FailureBeforeAnythingLeftDropsTheRecord) {
+    // Two fragments' worth, still in the stream's buffer when it failed.
     Memory_Adapter adapter;
     QREX_TCP_Client_Connection c(&adapter);
     char bad[] = "abc";
-    Big_Then_Bad arg{bad};
+    Big_Then_Bad arg{bad, 6000};
+    EXPECT_THROW(c.call(NOTIFY_CALL, TEST_HASH, nullptr, qrex_xdr_empty, &arg, xdr_big_then_bad,
+                        QREX_FLAG_NO_REPLY),
+                 QREX_XDR_Error);
+    EXPECT_TRUE(adapter.output.empty());
+    one_way(c, 7);
+    const auto recs = records_of(adapter.output);
+    ASSERT_EQ(recs.size(), 1u);
+    EXPECT_EQ(word_at(recs[0], 0), 2u);
+    EXPECT_EQ(word_at(recs[0], 4), 7u);
+}
+
+TEST(Client_Requests, FailureAfterAFragmentLeftClosesTheRecord) {
+    // More than the stream buffers: part of the request has left.
+    Memory_Adapter adapter;
+    QREX_TCP_Client_Connection c(&adapter);
+    char bad[] = "abc";
+    Big_Then_Bad arg{bad, 200000};
     EXPECT_THROW(c.call(NOTIFY_CALL, TEST_HASH, nullptr, qrex_xdr_empty, &arg, xdr_big_then_bad,
                         QREX_FLAG_NO_REPLY),
                  QREX_XDR_Error);
     one_way(c, 7);
     std::vector<Fragment_Info> f;
     unframe(adapter.output, &f);
-    ASSERT_EQ(f.size(), 3u);
+    ASSERT_GE(f.size(), 3u);
     EXPECT_FALSE(f[0].last);
-    EXPECT_EQ(f[1].size, 0u);
-    EXPECT_TRUE(f[1].last);
+    EXPECT_EQ(f[f.size() - 2].size, 0u);
+    EXPECT_TRUE(f[f.size() - 2].last);
     const auto recs = records_of(adapter.output);
     ASSERT_EQ(recs.size(), 2u);
     EXPECT_EQ(word_at(recs[1], 0), 2u);
@@ -402,4 +421,14 @@ TEST(Client_Loopback, PeerClosingMidFragmentFailsTheCall) {
     });
     EXPECT_THROW(add(c, 1, 2), QREX_Communication_Error);
     peer.join();
+}
+
+TEST(Client_Call, ReplyCutShortIsAFailureThoughItsResultDecoded) {
+    // The result word is there, but the record claims four bytes more and
+    // the server is gone: the call fails instead of returning 42.
+    Bytes answer = reply(1, SUCCESS, words({42}));
+    answer[3] += 4;
+    Memory_Adapter adapter(answer);
+    QREX_TCP_Client_Connection c(&adapter);
+    EXPECT_THROW(add(c, 40, 2), QREX_Communication_Error);
 }

@@ -342,6 +342,23 @@ TEST(Dispatcher_Arguments, ErrorAfterTheReplyBeganLeavesDispatch) {
     EXPECT_EQ(s.adapter.output, reply(2, SUCCESS, words({2})));
 }
 
+TEST(Dispatcher_Arguments, RecordCutShortIsNotActedOn) {
+    // The arguments decode completely, but the record promised four more
+    // bytes and the peer went away: neither the one-way nor the two-way
+    // member runs, and nothing is answered.
+    for (qrex_uint32_t call : {NOTIFY_CALL, ADD_CALL}) {
+        const Bytes whole = request(1, REQUEST_WITH_HASH, call, TEST_HASH, words({7, 8}));
+        Bytes cut = whole;
+        cut[3] += 4; // the header claims more than follows
+        Served s(cut);
+        EXPECT_THROW(s.dispatch(), QREX_Communication_Error);
+        EXPECT_TRUE(s.adapter.output.empty());
+        // This dispatcher's own servant, made for the call and never called.
+        ASSERT_NE(Test_Servant::last(), nullptr);
+        EXPECT_EQ(Test_Servant::last()->calls.load(), 0);
+    }
+}
+
 TEST(Dispatcher_Arguments, CommunicationErrorsPassThrough) {
     // A 20-byte record announced, the peer gone after its first word.
     Served s(Bytes{0x80, 0x00, 0x00, 0x14, 0, 0, 0, 1});

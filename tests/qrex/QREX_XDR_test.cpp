@@ -263,6 +263,8 @@ TEST(XDR_Strings, HugeClaimWithLittleDataCostsLittle) {
     // connection ends.
     Memory_Adapter adapter(cat({words({0xFFFFFFFFu, 0xFFFFFFF0u}), text("0123456789")}));
     QREX_TCP_Stream stream(&adapter);
+    // The stream's own record limit would refuse this on its header.
+    stream.set_max_record(0);
     Any_Text t{nullptr};
     EXPECT_THROW(xdr_any_text(stream.input(), &t), QREX_Communication_Error);
     EXPECT_LE(Allocation_Tracker::largest(), XDR_StreamInput::GROWTH_CHUNK + 64);
@@ -486,4 +488,97 @@ TEST(XDR_FreeEntry, ErrorsAreLoggedNotRaised) {
                               [] { XDR_Free(nullptr, raises_qrex); }));
     EXPECT_TRUE(logs_at_level(0, "Unknown exception during XDR_Free\n",
                               [] { XDR_Free(nullptr, raises_other); }));
+}
+
+// ---------------------------------------------------------------- memory per record
+
+namespace {
+
+struct Text_List {
+    qrex_uint32_t count;
+    Any_Text* items;
+};
+void xdr_text_list(XDR_Stream* xdr, void* v) {
+    Text_List* l = static_cast<Text_List*>(v);
+    xdr->XDR_array(reinterpret_cast<void**>(&l->items), &l->count, 0xFFFFFFFFu, sizeof(Any_Text),
+                   xdr_any_text);
+}
+
+// n texts of the given length, as one record.
+Bytes text_list_record(size_t n, const std::string& text) {
+    Bytes item = words({static_cast<qrex_uint32_t>(text.size())});
+    item.insert(item.end(), text.begin(), text.end());
+    item.resize(item.size() + (4 - text.size() % 4) % 4, 0);
+    Bytes payload = words({static_cast<qrex_uint32_t>(n)});
+    for (size_t i = 0; i < n; ++i)
+        payload.insert(payload.end(), item.begin(), item.end());
+    return record(payload);
+}
+
+// Adds up every block the runtime's heap hands out.
+class Heap_Total {
+public:
+    Heap_Total() {
+        total() = 0;
+        previous_ = ORTU_Malloc_Allocator::set_heap_function(&Heap_Total::heap);
+    }
+    ~Heap_Total() { ORTU_Malloc_Allocator::set_heap_function(previous_); }
+    Heap_Total(const Heap_Total&) = delete;
+    Heap_Total& operator=(const Heap_Total&) = delete;
+    static size_t& total() {
+        static size_t n = 0;
+        return n;
+    }
+
+private:
+    static void* heap(size_t size) {
+        total() += size;
+        return std::malloc(size ? size : 1);
+    }
+    ORTU_Malloc_Allocator::Heap_Function previous_;
+};
+
+} // namespace
+
+TEST(XDR_Memory, RecordThatWouldCostMoreThanItsLimitIsRefused) {
+    // 100,000 empty texts: 400 kB on the wire, each a block of its own.
+    const Bytes wire = text_list_record(100000, "");
+    Memory_Adapter adapter(wire);
+    QREX_TCP_Stream stream(&adapter);
+    stream.limit_memory(4, 128 * 1024);
+    Heap_Total heap;
+    Text_List list{0, nullptr};
+    stream.skip_record();
+    EXPECT_THROW(xdr_text_list(stream.input(), &list), QREX_Communication_Error);
+    EXPECT_TRUE(stream.memory_limit_hit());
+    EXPECT_TRUE(adapter.abandoned);
+    // Refused before it took more than allowed, whatever the heap rounds.
+    EXPECT_LE(Heap_Total::total(), 4 * adapter.consumed() + 128 * 1024);
+    XDR_Free(&list, xdr_text_list);
+}
+
+TEST(XDR_Memory, OrdinaryRecordsStayWithinTheirLimit) {
+    // Texts of twelve characters cost well under four times their bytes.
+    {
+        Memory_Adapter adapter(text_list_record(20000, "abcdefghijkl"));
+        QREX_TCP_Stream stream(&adapter);
+        stream.limit_memory(4, 128 * 1024);
+        Text_List list{0, nullptr};
+        stream.skip_record();
+        xdr_text_list(stream.input(), &list);
+        EXPECT_EQ(list.count, 20000u);
+        EXPECT_FALSE(stream.memory_limit_hit());
+        XDR_Free(&list, xdr_text_list);
+    }
+    // The default limit lets the costliest batch of results through: short
+    // names, empty values.
+    {
+        Memory_Adapter adapter(text_list_record(32 * 10 * 2, ""));
+        QREX_TCP_Stream stream(&adapter);
+        Text_List list{0, nullptr};
+        stream.skip_record();
+        xdr_text_list(stream.input(), &list);
+        EXPECT_EQ(list.count, 640u);
+        XDR_Free(&list, xdr_text_list);
+    }
 }

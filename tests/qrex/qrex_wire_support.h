@@ -87,6 +87,8 @@ public:
         writes.push_back(n);
     }
 
+    void abandon() override { abandoned = true; }
+
     size_t consumed() const { return pos_; }
     void feed(const Bytes& more) { input.insert(input.end(), more.begin(), more.end()); }
 
@@ -94,6 +96,7 @@ public:
     Bytes output;
     std::vector<size_t> writes;
     std::vector<size_t> requests;
+    bool abandoned = false;
 
 private:
     size_t pos_ = 0;

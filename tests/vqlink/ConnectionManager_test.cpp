@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <fstream>
 #include <thread>
 #include <unistd.h>
@@ -364,4 +365,375 @@ TEST_F(Connect_Test, TwoInstancesListenOnDifferentSystemChosenPorts) {
     EXPECT_NE(first, second);
     // Each instance has a connection of its own: this one is still there.
     EXPECT_EQ(status_outcome(), "ok ready");
+}
+
+// ---------------------------------------------------------------- servers that
+// do not answer, and hosts that do not wait
+
+namespace {
+
+constexpr int BOUND_MS = 400;
+
+// The library with a short bound for its calls, as the debug configuration
+// sets it.
+class Bounded_Test : public ::testing::Test {
+protected:
+    void SetUp() override {
+        InitDLL();
+        Recorder::get().clear();
+        Recorder::register_all();
+    }
+    void TearDown() override { FinalizeDLL(); }
+
+    Configuration_File file_{
+        "[call_timeout]\nenabled = 1\nmax_level = " + std::to_string(BOUND_MS) + "\n"};
+};
+
+// Takes connections into its backlog and never says a word.
+class Silent_Server {
+public:
+    Silent_Server() : listener_(0, &loopback_) { listener_.listen(); }
+    ORTU_UINT16 port() const { return listener_.local_endpoint().port; }
+
+private:
+    InetAddress loopback_ = InetAddress::loopback();
+    TCP_Socket listener_;
+};
+
+template <class F> long long milliseconds_of(F&& f) {
+    const auto start = std::chrono::steady_clock::now();
+    f();
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                 start)
+        .count();
+}
+
+// A host thread's GetStatus, its outcome and when it ended.
+class Status_Call {
+public:
+    Status_Call() {
+        thread_ = std::thread([this] {
+            IPC_DA_DBServer::TStatus status{IPC_DA_DBServer::stBusy, nullptr};
+            GetStatus(&status);
+            ok_ = status.message != nullptr;
+            IPC_DA_DBServer::TStatus_Free(&status);
+            done_ = true;
+        });
+    }
+    ~Status_Call() { join(); }
+    void join() {
+        if (thread_.joinable())
+            thread_.join();
+    }
+    bool done() const { return done_.load(); }
+    bool ok() const { return ok_.load(); }
+
+private:
+    std::atomic<bool> done_{false};
+    std::atomic<bool> ok_{false};
+    std::thread thread_;
+};
+
+Test_Archive_Server::Settings hanging_status() {
+    Test_Archive_Server::Settings settings;
+    settings.hang_get_status = true;
+    return settings;
+}
+
+} // namespace
+
+TEST_F(Bounded_Test, ConnectToAServerThatNeverAnswersEndsAtTheBound) {
+    Silent_Server silent;
+    int code = 0;
+    const long long ms =
+        milliseconds_of([&] { code = Connect("127.0.0.1", silent.port(), "secret"); });
+    // The server took the connection and never initialized it.
+    EXPECT_EQ(code, VQLINK_REFUSED_VALID_PASSWORD);
+    EXPECT_GE(ms, BOUND_MS - 20);
+    EXPECT_LT(ms, BOUND_MS + 3000);
+    // Nothing was reported: Connect speaks in codes.
+    EXPECT_TRUE(Recorder::get().reports().empty());
+    EXPECT_EQ(status_outcome(), "0 Not connected");
+}
+
+TEST_F(Bounded_Test, UnansweredCallFailsAtTheBoundAndTheConnectionWithIt) {
+    Test_Archive_Server server(hanging_status());
+    ASSERT_EQ(Connect("127.0.0.1", server.port(), "secret"), 0);
+    std::string outcome;
+    long long ms = milliseconds_of([&] { outcome = status_outcome(); });
+    EXPECT_EQ(outcome, "1 communication_error");
+    EXPECT_GE(ms, BOUND_MS - 20);
+    EXPECT_LT(ms, BOUND_MS + 3000);
+    // The channel is given up: the next call fails at once.
+    ms = milliseconds_of([&] { outcome = status_outcome(); });
+    EXPECT_EQ(outcome, "1 communication_error");
+    EXPECT_LT(ms, BOUND_MS);
+    Disconnect();
+    Test_Archive_Server good;
+    EXPECT_EQ(Connect("127.0.0.1", good.port(), "secret"), 0);
+    EXPECT_EQ(status_outcome(), "ok ready");
+}
+
+TEST_F(Bounded_Test, CancelFromAnotherThreadWaitsAtMostTheBound) {
+    Test_Archive_Server server(hanging_status());
+    ASSERT_EQ(Connect("127.0.0.1", server.port(), "secret"), 0);
+    Status_Call waiting;
+    ASSERT_TRUE(server.wait_until([](const Observed& o) { return o.status_requests == 1; }));
+    IPC_DA_DBServer::TCancelOperation cancel{IPC_DA_DBServer::opSQLExecute, 5};
+    const long long ms = milliseconds_of([&] { CancelOperation(&cancel); });
+    EXPECT_LT(ms, BOUND_MS + 3000);
+    waiting.join();
+    EXPECT_FALSE(waiting.ok());
+}
+
+TEST_F(Connect_Test, DisconnectEndsACallInFlightAtOnce) {
+    // The default bound is far away; only Disconnect can end this call.
+    Test_Archive_Server server(hanging_status());
+    ASSERT_EQ(Connect("127.0.0.1", server.port(), "secret"), 0);
+    Status_Call waiting;
+    ASSERT_TRUE(server.wait_until([](const Observed& o) { return o.status_requests == 1; }));
+    const auto disconnected = std::chrono::steady_clock::now();
+    Disconnect();
+    ASSERT_TRUE(eventually([&] { return waiting.done(); }, 5000));
+    EXPECT_LT(std::chrono::steady_clock::now() - disconnected, std::chrono::seconds(2));
+    waiting.join();
+    EXPECT_FALSE(waiting.ok());
+    bool communication_error = false;
+    for (const Report& r : Recorder::get().reports())
+        communication_error |= r.code == 1 && r.message == "communication_error";
+    EXPECT_TRUE(communication_error);
+    EXPECT_EQ(status_outcome(), "0 Not connected");
+}
+
+TEST_F(Connect_Test, DisconnectEndsAHandshakeUnderWay) {
+    Silent_Server silent;
+    std::atomic<int> code{0};
+    std::atomic<bool> done{false};
+    std::thread connecting([&] {
+        code = Connect("127.0.0.1", silent.port(), "secret");
+        done = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    Disconnect();
+    const bool ended = eventually([&] { return done.load(); }, 5000);
+    connecting.join();
+    EXPECT_TRUE(ended);
+    EXPECT_NE(code.load(), VQLINK_CONNECTED);
+    EXPECT_EQ(status_outcome(), "0 Not connected");
+}
+
+namespace {
+
+// What the process writes to standard error (where the library's runtime
+// speaks) while it lives.
+class Standard_Error_Capture {
+public:
+    Standard_Error_Capture() {
+        std::fflush(stderr);
+        saved_ = dup(2);
+        path_ = ::testing::TempDir() + "vqlink_stderr." + std::to_string(getpid());
+        const int fd = open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        dup2(fd, 2);
+        close(fd);
+    }
+    ~Standard_Error_Capture() {
+        restore();
+        std::remove(path_.c_str());
+    }
+    std::string text() {
+        restore();
+        std::ifstream in(path_);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+
+private:
+    void restore() {
+        if (saved_ < 0)
+            return;
+        std::fflush(stderr);
+        dup2(saved_, 2);
+        close(saved_);
+        saved_ = -1;
+    }
+    int saved_ = -1;
+    std::string path_;
+};
+
+} // namespace
+
+TEST_F(Connect_Test, FinalizeEndsAndWaitsOutEveryCallInFlight) {
+    auto server = std::make_unique<Test_Archive_Server>(hanging_status());
+    ASSERT_EQ(Connect("127.0.0.1", server->port(), "secret"), 0);
+    Status_Call waiting;
+    ASSERT_TRUE(server->wait_until([](const Observed& o) { return o.status_requests == 1; }));
+    Standard_Error_Capture output;
+    const long long ms = milliseconds_of([] { FinalizeDLL(); });
+    // The call was ended, not waited for until the server gave up...
+    EXPECT_LT(ms, 2000);
+    EXPECT_TRUE(eventually([&] { return waiting.done(); }, 2000));
+    // ...and nothing of it is left to run once the server goes: the runtime
+    // it used has stopped.
+    server.reset();
+    waiting.join();
+    EXPECT_FALSE(waiting.ok());
+    const std::string text = output.text();
+    EXPECT_EQ(text.find("Object manager is down"), std::string::npos) << text;
+    EXPECT_EQ(text.find("Assertion failed"), std::string::npos) << text;
+    InitDLL(); // the fixture's stop
+}
+
+// ---------------------------------------------------------------- the back
+// connection's listener
+
+namespace {
+
+// Connects to the back listener's port at address; the Winsock code of the
+// failure, or 0 when the connection was taken.
+ORTU_UINT32 try_back_port(ORTU_UINT32 address, ORTU_UINT16 port,
+                          const InetAddress* from = nullptr) {
+    try {
+        TCP_Socket probe(0, from);
+        probe.open(InetEndpoint{InetAddress{4, address}, port}, 2000);
+        return 0;
+    } catch (const Socket_Error& e) {
+        return e.code();
+    }
+}
+
+// A password challenge as the server sends it, with a token of our own.
+vqlink_test::Bytes verify_request(const char* token) {
+    using namespace vqlink_test;
+    return record(cat(
+        {words({1, REQUEST_WITH_HASH, IPC_DA_DBClient::CALL_VerifyPassword,
+                IPC_DA_DBClient::DBClient_HASH, static_cast<qrex_uint32_t>(std::strlen(token))}),
+         padded(token)}));
+}
+
+} // namespace
+
+TEST_F(Connect_Test, BackListenerListensOnlyWhereTheServerReachesUs) {
+    Test_Archive_Server server;
+    std::atomic<ORTU_UINT32> elsewhere{1};
+    server.on_initialize = [&](const IPC_DA_DBServer::TInitialize& init) {
+        // Another local address of this machine: not where we reach the server.
+        elsewhere = try_back_port(0x7F000002u, init.clientPort);
+    };
+    ASSERT_EQ(Connect("127.0.0.1", server.port(), "secret"), 0);
+    EXPECT_EQ(elsewhere.load(), static_cast<ORTU_UINT32>(WSAECONNREFUSED_CODE));
+    EXPECT_EQ(status_outcome(), "ok ready");
+}
+
+TEST_F(Connect_Test, ProofIsNeverGivenToAConnectionFromAnotherAddress) {
+    Test_Archive_Server server;
+    std::atomic<bool> answered{false};
+    std::atomic<bool> refused{false};
+    server.on_initialize = [&](const IPC_DA_DBServer::TInitialize& init) {
+        // Somebody on another address gets to the listener before the server.
+        const InetAddress intruder_address{4, 0x7F000002u};
+        TCP_Socket intruder(0, &intruder_address);
+        intruder.open(InetEndpoint{InetAddress::loopback(), init.clientPort}, 2000);
+        const vqlink_test::Bytes challenge = verify_request("0123456789abcdefghijklmnopqrstuv");
+        try {
+            intruder.send(challenge.data(), challenge.size(), 2000);
+            unsigned char reply[64];
+            intruder.recv(reply, sizeof reply, 3000);
+            answered = true;
+        } catch (const Socket_Error& e) {
+            refused = e.code() != WSAETIMEDOUT_CODE;
+        }
+    };
+    ASSERT_EQ(Connect("127.0.0.1", server.port(), "secret"), 0);
+    EXPECT_FALSE(answered.load());
+    EXPECT_TRUE(refused.load());
+    // The server's own back connection came after it and was served.
+    EXPECT_TRUE(server.observed().last_proof_valid);
+    EXPECT_EQ(status_outcome(), "ok ready");
+}
+
+TEST_F(Connect_Test, BackListenerClosesOnceTheHandshakeIsOver) {
+    Test_Archive_Server server;
+    ASSERT_EQ(Connect("127.0.0.1", server.port(), "secret"), 0);
+    const ORTU_UINT16 back_port = server.observed().last_initialize.clientPort;
+    EXPECT_EQ(try_back_port(0x7F000001u, back_port),
+              static_cast<ORTU_UINT32>(WSAECONNREFUSED_CODE));
+    EXPECT_EQ(status_outcome(), "ok ready");
+    Disconnect();
+
+    // Refused: the listener goes with the handshake too.
+    EXPECT_EQ(Connect("127.0.0.1", server.port(), "guess"), VQLINK_REFUSED_INVALID_PASSWORD);
+    EXPECT_EQ(try_back_port(0x7F000001u, server.observed().last_initialize.clientPort),
+              static_cast<ORTU_UINT32>(WSAECONNREFUSED_CODE));
+
+    // A server that never connected back cannot do so later either, and a
+    // connection without a back connection ends by itself.
+    Test_Archive_Server::Settings settings;
+    settings.skip_back_connection = true;
+    Test_Archive_Server lazy(settings);
+    ASSERT_EQ(Connect("127.0.0.1", lazy.port(), "secret"), VQLINK_CONNECTED);
+    EXPECT_EQ(try_back_port(0x7F000001u, lazy.observed().last_initialize.clientPort),
+              static_cast<ORTU_UINT32>(WSAECONNREFUSED_CODE));
+    EXPECT_TRUE(eventually([] { return status_outcome() == "0 Not connected"; }));
+}
+
+// ---------------------------------------------------------------- records
+// from the server that must not be acted on
+
+namespace {
+
+// A SelectResult call as the server frames it: id 7, no rows, no more,
+// success. extra: bytes the fragment header claims beyond what is there.
+vqlink_test::Bytes select_result_call(qrex_uint32_t extra) {
+    using namespace vqlink_test;
+    Bytes payload = words({1, REQUEST_WITH_HASH, IPC_DA_DBClient::CALL_SelectResult,
+                           IPC_DA_DBClient::DBClient_HASH, 7, 0, 0, 0, 0, 0});
+    return cat(
+        {words({RM_LAST_FRAGMENT | static_cast<qrex_uint32_t>(payload.size() + extra)}), payload});
+}
+
+} // namespace
+
+TEST_F(Connect_Test, ResultRecordCutShortIsNotDelivered) {
+    std::atomic<int> delivered{0};
+    Recorder::get().inside_callback = [&](const Event&) { ++delivered; };
+    Test_Archive_Server server;
+    ASSERT_EQ(Connect("127.0.0.1", server.port(), "secret"), 0);
+    // Whole, it is delivered.
+    ASSERT_TRUE(server.send_back_raw(select_result_call(0), false));
+    ASSERT_TRUE(eventually([&] { return delivered.load() == 1; }));
+    // Cut: everything the callback would see is there, but the record
+    // promised eight bytes more when the server went away.
+    ASSERT_TRUE(server.send_back_raw(select_result_call(8), true));
+    EXPECT_TRUE(eventually([] { return status_outcome() == "0 Not connected"; }));
+    EXPECT_EQ(delivered.load(), 1);
+}
+
+TEST_F(Connect_Test, OversizedResultRecordIsRefusedAndTheConnectionClosed) {
+    using namespace vqlink_test;
+    for (const bool one_fragment : {true, false}) {
+        Test_Archive_Server server;
+        ASSERT_EQ(Connect("127.0.0.1", server.port(), "secret"), 0);
+        // A string of almost 2 GB announced, then 40 MB of it sent, as one
+        // huge fragment or as many small ones.
+        Bytes call = words({1, REQUEST_WITH_HASH, IPC_DA_DBClient::CALL_SelectResult,
+                            IPC_DA_DBClient::DBClient_HASH, 7, 1, 1, 0x7FFFFFF0u});
+        const Bytes filler(4092, 'x');
+        Bytes wire;
+        if (one_fragment) {
+            wire = cat({words({0x7FFFFFFFu}), call});
+            for (int i = 0; i < 10000; ++i)
+                wire.insert(wire.end(), filler.begin(), filler.end());
+        } else {
+            wire = qrex_test::fragment(call, false);
+            const Bytes piece = qrex_test::fragment(filler, false);
+            for (int i = 0; i < 10000; ++i)
+                wire.insert(wire.end(), piece.begin(), piece.end());
+        }
+        std::atomic<int> delivered{0};
+        Recorder::get().inside_callback = [&](const Event&) { ++delivered; };
+        // The library closes its end long before all of it is sent.
+        EXPECT_FALSE(server.send_back_raw(wire, true));
+        EXPECT_TRUE(eventually([] { return status_outcome() == "0 Not connected"; }));
+        EXPECT_EQ(delivered.load(), 0);
+        Recorder::get().inside_callback = nullptr;
+    }
 }

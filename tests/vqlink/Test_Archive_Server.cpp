@@ -81,6 +81,8 @@ public:
             ++server_->observed_.initializes;
             server_->observed_.last_initialize = *argument;
         }
+        if (server_->on_initialize)
+            server_->on_initialize(*argument);
         if (settings.skip_back_connection) {
             result->error = qrex_strdup(settings.refusal.c_str());
             result->passwordValid = false;
@@ -116,6 +118,11 @@ public:
         {
             std::lock_guard<std::mutex> hold(server_->lock_);
             ++server_->observed_.status_requests;
+        }
+        if (server_->settings_.hang_get_status) {
+            // Until the server stops; the reply then finds the socket gone.
+            server_->stop_.wait();
+            throw_comm_error("Test_Archive_Server::GetStatus", -10111);
         }
         result->state = server_->settings_.state;
         result->message = qrex_strdup(server_->settings_.status_message.c_str());
@@ -249,7 +256,11 @@ void Test_Archive_Server::serve(Session* session) {
         QREX_TCP_Stream stream(session->client_adapter.get());
         const ORTU_Fd_Waitable readable(session->client->handle(), POLLIN);
         for (;;) {
-            if (ortu_wait_for_objects(readable, stop_, false, ORTU_INFINITE) != ORTU_WAIT_OBJECT_0)
+            // Requests read ahead with the last one are in the stream already.
+            if (!stream.input_buffered() &&
+                ortu_wait_for_objects(readable, stop_, false, ORTU_INFINITE) != ORTU_WAIT_OBJECT_0)
+                break;
+            if (stop_.is_signalled())
                 break;
             std::lock_guard<std::mutex> hold(session->lock);
             dispatcher.dispatch(&stream);
@@ -293,6 +304,29 @@ void Test_Archive_Server::break_request_connection() {
     // shutdown, not close: the session's thread is waiting on the handle.
     if (s && s->client->is_open())
         ::shutdown(s->client->handle(), SHUT_RDWR);
+}
+
+bool Test_Archive_Server::send_back_raw(const std::vector<unsigned char>& bytes, bool close) {
+    Session* s = nullptr;
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        if (!sessions_.empty())
+            s = sessions_.back().get();
+    }
+    if (!s)
+        return false;
+    std::lock_guard<std::mutex> hold(s->lock);
+    if (!s->back || !s->back->is_open())
+        return false;
+    bool sent = true;
+    try {
+        s->back->send(bytes.data(), bytes.size(), 10000, &stop_);
+    } catch (const Socket_Error&) {
+        sent = false;
+    }
+    if (close && s->back->is_open())
+        s->back->close();
+    return sent;
 }
 
 bool Test_Archive_Server::wait_until(const std::function<bool(const Observed&)>& condition,

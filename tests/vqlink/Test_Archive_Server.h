@@ -40,6 +40,8 @@ public:
         // thread thus ends while its Connect still waits for the reply.
         bool close_back_on_refusal = false;
         int reply_delay_ms = 0;
+        // GetStatus is read but never answered (a server that hangs).
+        bool hang_get_status = false;
         IPC_DA_DBServer::State state = IPC_DA_DBServer::stReady;
         std::string status_message = "ready";
         qrex_int32_t server_type = 2;
@@ -63,6 +65,8 @@ public:
     Handler<IPC_DA_DBServer::TSearchText> on_search;
     Handler<IPC_DA_DBServer::TDelete> on_delete;
     Handler<IPC_DA_DBServer::TCancelOperation> on_cancel;
+    // Runs on Initialize before the server connects back.
+    std::function<void(const IPC_DA_DBServer::TInitialize&)> on_initialize;
 
     struct Observed {
         int initializes = 0;
@@ -85,6 +89,10 @@ public:
     // library's next request fails on its socket).
     void close_back_connection();
     void break_request_connection();
+    // Writes bytes as they are on the newest session's back connection
+    // (framing and all); false when it could not. With close, the back
+    // connection is closed afterwards.
+    bool send_back_raw(const std::vector<unsigned char>& bytes, bool close);
 
     // Waits, at most timeout_ms, for a condition on what was observed.
     bool wait_until(const std::function<bool(const Observed&)>& condition, int timeout_ms = 10000);

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -11,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <sstream>
 
 using namespace IPC_DA_DBServer;
@@ -149,6 +151,80 @@ TEST(vqcli_Download, PiecesGoIntoFiles) {
     EXPECT_EQ(r.out, "id\tbytes\tfile\n17\t6\t" + dir + "/17\n18\t6\t" + dir + "/18\n");
     EXPECT_EQ(slurp(dir + "/17"), "aaabbb");
     EXPECT_EQ(slurp(dir + "/18"), "aaabbb");
+    std::remove((dir + "/17").c_str());
+    std::remove((dir + "/18").c_str());
+    rmdir(dir.c_str());
+}
+
+TEST(vqcli_Download, AFolderThatCannotBeWrittenFailsBeforeAnythingIsReceived) {
+    Test_Archive_Server server;
+    int downloads = 0;
+    server.on_download = [&downloads](const TDownload&, DBClient*) { ++downloads; };
+    const std::string missing = ::testing::TempDir() + "vqcli_missing." + std::to_string(getpid());
+    Cli_Run r = vqcli(at(server) + " download 17 --out " + missing);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("cannot write into " + missing + ": No such file or directory"),
+              std::string::npos)
+        << r.err;
+    // A file where the folder should be.
+    const std::string file = missing + ".file";
+    std::ofstream(file) << "x";
+    r = vqcli(at(server) + " download 17 --out " + file);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("not a folder"), std::string::npos) << r.err;
+    std::remove(file.c_str());
+    // The server was never even asked.
+    EXPECT_EQ(server.observed().sessions, 0);
+    EXPECT_EQ(downloads, 0);
+}
+
+TEST(vqcli_Download, EachRecordsFileIsOpenedOnce) {
+    Test_Archive_Server server;
+    server.on_download = [](const TDownload& d, DBClient* client) {
+        for (std::uint32_t i = 0; i < d.recs.recs_len; ++i) {
+            for (int piece = 0; piece < 5; ++piece) {
+                std::vector<std::uint8_t> bytes(1000, static_cast<std::uint8_t>('a' + piece));
+                TDownloadProcess p;
+                std::memset(&p, 0, sizeof(p));
+                p.id = d.id;
+                p.recId = d.recs.recs_val[i];
+                p.data.data_len = static_cast<std::uint32_t>(bytes.size());
+                p.data.data_val = bytes.data();
+                client->DownloadProcess(&p);
+            }
+        }
+        TDownloadProcess end;
+        std::memset(&end, 0, sizeof(end));
+        end.id = d.id;
+        end.recId = 0xFFFFFFFFu;
+        client->DownloadProcess(&end);
+    };
+    const std::string dir = ::testing::TempDir() + "vqcli_opens." + std::to_string(getpid());
+    mkdir(dir.c_str(), 0700);
+    // Every open of a file in the folder, as the kernel reports it; closes
+    // are watched too, since the kernel merges repeats of one event.
+    const int watch = inotify_init1(IN_NONBLOCK);
+    ASSERT_GE(watch, 0);
+    ASSERT_GE(inotify_add_watch(watch, dir.c_str(), IN_OPEN | IN_CLOSE_WRITE), 0);
+    Cli_Run r = vqcli(at(server) + " download 17 18 --out " + dir);
+    EXPECT_EQ(r.status, 0) << r.err;
+    std::map<std::string, int> opens;
+    alignas(inotify_event) char buffer[4096];
+    ssize_t n;
+    while ((n = read(watch, buffer, sizeof buffer)) > 0) {
+        for (char* p = buffer; p < buffer + n;) {
+            const auto* e = reinterpret_cast<const inotify_event*>(p);
+            if (e->len && (e->mask & IN_OPEN))
+                ++opens[e->name];
+            p += sizeof(inotify_event) + e->len;
+        }
+    }
+    close(watch);
+    EXPECT_EQ(opens["17"], 1);
+    EXPECT_EQ(opens["18"], 1);
+    EXPECT_EQ(slurp(dir + "/17"), std::string(1000, 'a') + std::string(1000, 'b') +
+                                      std::string(1000, 'c') + std::string(1000, 'd') +
+                                      std::string(1000, 'e'));
     std::remove((dir + "/17").c_str());
     std::remove((dir + "/18").c_str());
     rmdir(dir.c_str());

@@ -5,11 +5,13 @@
 #include "Main.h"
 #include "SettingsStore.h"
 #include "VQMessageBox.h"
+#include "VersionInfo.h"
 
 #include "Test_Archive_Server.h"
 
 #include <QAction>
 #include <QCloseEvent>
+#include <QDialog>
 #include <QFile>
 #include <QImage>
 #include <QMdiArea>
@@ -373,4 +375,66 @@ TEST_F(MainWindowTest, QueryAndSearchDoNothingHarmfulUntilTheirWindowsExist) {
 TEST_F(MainWindowTest, ExitClosesTheMainWindow) {
     Main->aExit->trigger();
     EXPECT_FALSE(Main->isVisible());
+}
+
+// --- The controller's messages and texts ------------------------------------
+
+namespace {
+
+// Counts the window messages of one kind that reach an object.
+class TMessageCounter : public QObject {
+public:
+    TMessageCounter(QObject* Target, int Msg) : FMsg(Msg) { Target->installEventFilter(this); }
+    int Count = 0;
+
+protected:
+    bool eventFilter(QObject*, QEvent* Event) override {
+        if (static_cast<int>(Event->type()) == FMsg)
+            ++Count;
+        return false;
+    }
+
+private:
+    int FMsg;
+};
+
+} // namespace
+
+TEST_F(MainWindowTest, ServerChangesReachTheMainWindowDialogsAndChildren) {
+    QDialog Dialog(Main.get());
+    Dialog.show();
+    QWidget* Child = new TChild(QStringLiteral("Result 1"));
+    Main->AddChild(Child);
+    TMessageCounter AtMain(Main.get(), WM_DB_SERVERCHANGED);
+    TMessageCounter AtDialog(&Dialog, WM_DB_SERVERCHANGED);
+    TMessageCounter AtChild(Child, WM_DB_SERVERCHANGED);
+    Connection->SetHost(QStringLiteral("another.host"));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(AtMain.Count, 1);
+    EXPECT_EQ(AtDialog.Count, 1);
+    EXPECT_EQ(AtChild.Count, 1);
+}
+
+TEST_F(MainWindowTest, TheVersionTextNamesTheProductVersion) {
+    QCoreApplication::setApplicationVersion(QString());
+    Main.reset();
+    Main = std::make_unique<TfrmMain>();
+    // The same version the About box shows.
+    EXPECT_EQ(QCoreApplication::applicationVersion(),
+              GetVersionInfoValue(QStringLiteral("ProductVersion")));
+    EXPECT_NE(QCoreApplication::applicationVersion(), QStringLiteral("N/A"));
+    EXPECT_EQ(Connection->StatusString(), QStringLiteral("Not connected"));
+    // A server of another version of the interface.
+    Test_Archive_Server::Settings Settings;
+    Settings.hash = IPC_DA_DBServer::DBServer_HASH ^ 1;
+    Test_Archive_Server Server(Settings);
+    PointAt(Server, QStringLiteral("secret"));
+    try {
+        Connection->SetConnected(true);
+        ADD_FAILURE() << "a server of another version was accepted";
+    } catch (const std::exception& E) {
+        EXPECT_EQ(std::string(E.what()),
+                  "The server version is incompatible with " +
+                      GetVersionInfoValue(QStringLiteral("ProductVersion")).toStdString());
+    }
 }

@@ -26,8 +26,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <fcntl.h>
 #include <mutex>
 #include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -59,10 +62,13 @@ struct Job {
     std::string error;
     // sql
     bool header_printed = false;
-    // download
+    // download: the file of the record being received stays open until the
+    // next record begins or the download ends.
     std::string out_dir;
     std::vector<std::pair<std::uint32_t, std::uint64_t>> files;
     std::string write_error;
+    int file = -1;
+    std::uint32_t file_rec = 0;
     // search
     std::uint32_t expected = 0;
     std::vector<std::uint32_t> found;
@@ -109,32 +115,69 @@ void on_select(const IPC_DA_DBClient::TSelectResult* r) {
     job.changed.notify_all();
 }
 
+// Under the job's lock.
+void close_file() {
+    if (job.file >= 0 && ::close(job.file) != 0 && job.write_error.empty())
+        job.write_error = "cannot write " + job.out_dir + "/" + std::to_string(job.file_rec) +
+                          ": " + std::strerror(errno);
+    job.file = -1;
+}
+
+// All of it, as the kernel takes it; false on a failure.
+bool write_all(int fd, const std::uint8_t* data, size_t n) {
+    while (n) {
+        const ssize_t k = ::write(fd, data, n);
+        if (k < 0 && errno == EINTR)
+            continue;
+        if (k <= 0)
+            return false;
+        data += k;
+        n -= static_cast<size_t>(k);
+    }
+    return true;
+}
+
 void on_download(const IPC_DA_DBClient::TDownloadProcess* r) {
     std::lock_guard<std::mutex> hold(job.lock);
     if (r->id != job.id || job.done)
         return;
     if (note_server_error(r->error)) {
+        close_file();
         job.changed.notify_all();
         return;
     }
     if (r->recId == 0xFFFFFFFFu) {
+        close_file();
         job.done = true;
         job.changed.notify_all();
         return;
     }
-    const std::string path = job.out_dir + "/" + std::to_string(r->recId);
     bool first = true;
     for (auto& f : job.files)
         if (f.first == r->recId)
             first = false;
     if (first)
         job.files.emplace_back(r->recId, 0);
-    FILE* file = std::fopen(path.c_str(), first ? "wb" : "ab");
-    if (!file || std::fwrite(r->data.data_val, 1, r->data.data_len, file) != r->data.data_len) {
-        job.write_error = "cannot write " + path;
+    const std::string path = job.out_dir + "/" + std::to_string(r->recId);
+    if (job.file < 0 || job.file_rec != r->recId) {
+        close_file();
+        // A record met again after another one goes on where it stopped.
+        job.file = ::open(path.c_str(),
+                          O_WRONLY | O_CREAT | O_CLOEXEC | (first ? O_TRUNC : O_APPEND), 0666);
+        job.file_rec = r->recId;
     }
-    if (file)
-        std::fclose(file);
+    // Each piece goes to the file as it is, on this thread: pieces are
+    // large, a buffer in between would only copy them once more, and a
+    // thread of its own costs more than it saves.
+    if (job.file < 0 || !write_all(job.file, r->data.data_val, r->data.data_len)) {
+        // Nothing more can be kept: the rest of the download is not waited for.
+        job.write_error = "cannot write " + path + ": " + std::strerror(errno);
+        close_file();
+        job.failed = true;
+        job.done = true;
+        job.changed.notify_all();
+        return;
+    }
     for (auto& f : job.files)
         if (f.first == r->recId)
             f.second += r->data.data_len;
@@ -351,6 +394,20 @@ int run(const Options& o) {
             return usage("download needs record ids and --out DIR");
         if (!parse_ids(id_texts, ids))
             return EXIT_USAGE;
+        // Before anything is asked of the server: a download that cannot be
+        // kept is not worth receiving.
+        struct stat info {};
+        const char* why = nullptr;
+        if (::stat(job.out_dir.c_str(), &info) != 0)
+            why = std::strerror(errno);
+        else if (!S_ISDIR(info.st_mode))
+            why = "not a folder";
+        else if (::access(job.out_dir.c_str(), W_OK | X_OK) != 0)
+            why = std::strerror(errno);
+        if (why) {
+            std::fprintf(stderr, "vqcli: cannot write into %s: %s\n", job.out_dir.c_str(), why);
+            return EXIT_FAILED;
+        }
     } else if (command == "search") {
         if (args.empty() || (args[0] != "--any" && args[0] != "--all"))
             return usage("search needs --any or --all");
@@ -462,6 +519,19 @@ int run(const Options& o) {
         if (!flush_reports())
             std::fprintf(stderr, "vqcli: no answer from the server within %lu s\n", o.timeout);
         return EXIT_FAILED;
+    }
+    if (command == "download") {
+        bool stop = false;
+        {
+            std::lock_guard<std::mutex> hold(job.lock);
+            close_file();
+            stop = !job.write_error.empty();
+        }
+        // The server need not send what cannot be kept.
+        if (stop) {
+            IPC_DA_DBServer::TCancelOperation cancel_download{IPC_DA_DBServer::opDownload, job.id};
+            CancelOperation(&cancel_download);
+        }
     }
     std::lock_guard<std::mutex> hold(job.lock);
     if (command == "download") {

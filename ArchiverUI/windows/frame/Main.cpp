@@ -6,9 +6,12 @@
 #include "SettingsDlg.h"
 #include "VQApplication.h"
 #include "VQMessageBox.h"
+#include "VersionInfo.h"
 
 #include <QAbstractEventDispatcher>
 #include <QAction>
+#include <QApplication>
+#include <QDialog>
 #include <QHBoxLayout>
 #include <QMdiArea>
 #include <QMdiSubWindow>
@@ -98,10 +101,28 @@ TfrmMain::~TfrmMain() {
     if (frmMain == this)
         frmMain = nullptr;
     SetApplicationExceptionHandler(nullptr);
+    TDBConnection::SetApplicationForms(nullptr);
 }
 
 void TfrmMain::FormCreate() {
     SetApplicationExceptionHandler([this](std::exception_ptr Error) { AppException(Error); });
+    // What the controller's texts call this program's version ("The server
+    // version is incompatible with %S") is the product version.
+    if (QCoreApplication::applicationVersion().isEmpty())
+        QCoreApplication::setApplicationVersion(
+            GetVersionInfoValue(QStringLiteral("ProductVersion")));
+    // The forms the controller's broadcasts reach: this window, every
+    // dialog open, and the child windows.
+    TDBConnection::SetApplicationForms([this] {
+        QList<QObject*> Forms;
+        for (QWidget* W : QApplication::topLevelWidgets())
+            if (W == this || qobject_cast<QDialog*>(W) != nullptr)
+                Forms.append(W);
+        for (QMdiSubWindow* Child : MDIChildren())
+            if (Child->widget() != nullptr)
+                Forms.append(Child->widget());
+        return Forms;
+    });
     if (DBConnection != nullptr)
         TDBInterface::GetInstance().SetListener(DBConnection);
     sbPanels[0]->SetText(QStringLiteral("Server status: "));

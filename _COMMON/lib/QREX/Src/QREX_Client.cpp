@@ -79,6 +79,8 @@ void QREX_TCP_Client_Connection::call(qrex_uint32_t call_id, qrex_uint32_t hash,
 
     if (header.reply_status == SUCCESS) {
         result_function(stream_.input(), result);
+        // A reply cut short is a failure, however much of it decoded.
+        stream_.finish_record();
         return;
     }
     const char* message = reply_error_message(header.reply_status);

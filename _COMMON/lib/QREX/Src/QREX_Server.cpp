@@ -227,6 +227,8 @@ void QREX_Server_Dispatcher::read_args(void* arguments, XDR_function function) {
         throw_logical_error("QREX_Server_Dispatcher::read_args", "no request");
     stream_->prepare_input();
     function(stream_->input(), arguments);
+    // The servant acts on the arguments: only once the whole record is in.
+    stream_->finish_record();
 }
 
 void QREX_Server_Dispatcher::send_reply(void* result, XDR_function function) {

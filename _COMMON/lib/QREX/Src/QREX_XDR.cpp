@@ -25,8 +25,41 @@ qrex_uint32_t padding_of(qrex_uint32_t n) {
 
 const unsigned char zero_padding[4] = {0, 0, 0, 0};
 
-// Words carried per step by the byte-per-word fast path.
-constexpr size_t UCHAR_BATCH = 1024;
+// The byte-per-word form in bulk: loops simple enough for the compiler to
+// turn into vector instructions, in a wider form too where the processor
+// has one.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__SANITIZE_ADDRESS__)
+#define QREX_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define QREX_VECTOR_CLONES
+#endif
+
+QREX_VECTOR_CLONES void bytes_to_words(const qrex_uint8_t* bytes, unsigned char* words, size_t n) {
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    for (size_t j = 0; j < n; ++j) {
+        const qrex_uint32_t w = static_cast<qrex_uint32_t>(bytes[j]) << 24;
+        std::memcpy(words + 4 * j, &w, 4);
+    }
+#else
+    for (size_t j = 0; j < n; ++j) {
+        const qrex_uint32_t w = bytes[j];
+        std::memcpy(words + 4 * j, &w, 4);
+    }
+#endif
+}
+
+QREX_VECTOR_CLONES void words_to_bytes(const unsigned char* words, qrex_uint8_t* bytes, size_t n) {
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    for (size_t j = 0; j < n; ++j) {
+        qrex_uint32_t w;
+        std::memcpy(&w, words + 4 * j, 4);
+        bytes[j] = static_cast<qrex_uint8_t>(w >> 24);
+    }
+#else
+    for (size_t j = 0; j < n; ++j)
+        bytes[j] = words[4 * j + 3];
+#endif
+}
 
 bool is_scalar_function(XDR_function f) {
     return f == qrex_xdr_char || f == qrex_xdr_uchar || f == qrex_xdr_short ||
@@ -95,6 +128,23 @@ void XDR_StreamOutput::XDR_string(char** text, qrex_uint32_t max_length) {
     const size_t length = s ? std::strlen(s) : 0;
     if (length > max_length)
         throw_invalid_size("XDR_StreamOutput::XDR_string", length, max_length);
+    // Length, characters and padding straight into the fragment when they
+    // fit it, which is the same wire form as writing them one by one.
+    const size_t padded = (length + 3) & ~size_t{3};
+    unsigned char* room = nullptr;
+    if (out_->reserve(&room) >= 4 + padded) {
+        const qrex_uint32_t word = static_cast<qrex_uint32_t>(length);
+        room[0] = static_cast<unsigned char>(word >> 24);
+        room[1] = static_cast<unsigned char>(word >> 16);
+        room[2] = static_cast<unsigned char>(word >> 8);
+        room[3] = static_cast<unsigned char>(word);
+        if (length)
+            std::memcpy(room + 4, s, length);
+        for (size_t i = length; i < padded; ++i)
+            room[4 + i] = 0;
+        out_->commit(4 + padded);
+        return;
+    }
     out_->put_int32(static_cast<qrex_uint32_t>(length));
     XDR_opaque(s, static_cast<qrex_uint32_t>(length));
 }
@@ -133,19 +183,27 @@ void XDR_StreamOutput::XDR_array(void** elements, qrex_uint32_t* count, qrex_uin
     if (n == 0)
         return;
     if (function == qrex_xdr_uchar && element_size == 1) {
-        // Same wire form as one XDR_uchar per element, built a block at a time.
-        unsigned char words[UCHAR_BATCH * 4] = {};
-        for (qrex_uint32_t done = 0; done < n;) {
-            const size_t k = std::min<size_t>(UCHAR_BATCH, n - done);
-            for (size_t j = 0; j < k; ++j)
-                words[4 * j + 3] = static_cast<unsigned char>(p[done + j]);
-            out_->put_bytes(words, 4 * k);
-            done += static_cast<qrex_uint32_t>(k);
-        }
+        encode_uchar_array(reinterpret_cast<const qrex_uint8_t*>(p), n);
         return;
     }
     for (qrex_uint32_t i = 0; i < n; ++i)
         function(this, p + static_cast<size_t>(i) * element_size);
+}
+
+void XDR_StreamOutput::encode_uchar_array(const qrex_uint8_t* elements, qrex_uint32_t count) {
+    // Same wire form as one XDR_uchar per element, written in place, as
+    // many whole words at a time as the fragment has room for.
+    for (qrex_uint32_t done = 0; done < count;) {
+        unsigned char* room = nullptr;
+        const size_t words = std::min<size_t>(out_->reserve(&room) / 4, count - done);
+        if (words == 0) {
+            out_->put_int32(elements[done++]);
+            continue;
+        }
+        bytes_to_words(elements + done, room, words);
+        out_->commit(4 * words);
+        done += static_cast<qrex_uint32_t>(words);
+    }
 }
 
 // ---------------------------------------------------------------- decoding
@@ -208,6 +266,7 @@ void XDR_StreamInput::XDR_opaque(void* data, qrex_uint32_t n) {
 void XDR_StreamInput::read_growing(char** storage, qrex_uint32_t n, size_t extra,
                                    qrex_uint32_t* received) {
     size_t capacity = std::min<size_t>(n, GROWTH_CHUNK);
+    in_->charge_memory(capacity + extra);
     char* buffer = static_cast<char*>(qrex_malloc(capacity + extra));
     store(storage, buffer);
     size_t got = 0;
@@ -215,6 +274,7 @@ void XDR_StreamInput::read_growing(char** storage, qrex_uint32_t n, size_t extra
         while (got < n) {
             if (got == capacity) {
                 const size_t grown = std::min<size_t>(n, capacity * 2);
+                in_->charge_memory(grown + extra);
                 char* bigger = static_cast<char*>(qrex_malloc(grown + extra));
                 std::memcpy(bigger, buffer, got);
                 qrex_free(buffer);
@@ -236,6 +296,27 @@ void XDR_StreamInput::read_growing(char** storage, qrex_uint32_t n, size_t extra
 }
 
 void XDR_StreamInput::XDR_string(char** text, qrex_uint32_t max_length) {
+    if (!load<char*>(text)) {
+        // A string whose length, characters and padding are all in the
+        // stream's buffer is taken from there in one step.
+        const unsigned char* data = nullptr;
+        const size_t avail = in_->peek(&data);
+        if (avail >= 4) {
+            const qrex_uint32_t length = (qrex_uint32_t{data[0]} << 24) |
+                                         (qrex_uint32_t{data[1]} << 16) |
+                                         (qrex_uint32_t{data[2]} << 8) | qrex_uint32_t{data[3]};
+            const size_t padded = (size_t{length} + 3) & ~size_t{3};
+            if (length <= max_length && length < GROWTH_CHUNK && avail >= 4 + padded) {
+                in_->charge_memory(size_t{length} + 1);
+                char* copy = static_cast<char*>(qrex_malloc(size_t{length} + 1));
+                std::memcpy(copy, data + 4, length);
+                copy[length] = '\0';
+                store(text, copy);
+                in_->consume(4 + padded);
+                return;
+            }
+        }
+    }
     const qrex_uint32_t length = in_->get_int32();
     if (length > max_length)
         throw_invalid_size("XDR_StreamInput::XDR_string", length, max_length);
@@ -287,14 +368,19 @@ void XDR_StreamInput::XDR_bytes(void** data, qrex_uint32_t* length, qrex_uint32_
 }
 
 void XDR_StreamInput::decode_uchar_array(qrex_uint8_t* elements, qrex_uint32_t count) {
-    unsigned char words[UCHAR_BATCH * 4];
+    // The low byte of each big-endian word, as XDR_uchar stores it, taken
+    // from the stream's buffer as many whole words at a time as are there.
     for (qrex_uint32_t done = 0; done < count;) {
-        const size_t k = std::min<size_t>(UCHAR_BATCH, count - done);
-        in_->get_bytes(words, 4 * k);
-        // The low byte of each big-endian word, as XDR_uchar stores it.
-        for (size_t j = 0; j < k; ++j)
-            elements[done + j] = words[4 * j + 3];
-        done += static_cast<qrex_uint32_t>(k);
+        const unsigned char* data = nullptr;
+        const size_t words = std::min<size_t>(in_->peek(&data) / 4, count - done);
+        if (words == 0) {
+            // A word split across fragments, or a stream without a buffer.
+            elements[done++] = static_cast<qrex_uint8_t>(in_->get_int32() & 0xFF);
+            continue;
+        }
+        words_to_bytes(data, elements + done, words);
+        in_->consume(4 * words);
+        done += static_cast<qrex_uint32_t>(words);
     }
 }
 
@@ -334,18 +420,28 @@ void XDR_StreamInput::XDR_array(void** elements, qrex_uint32_t* count, qrex_uint
 
     // Storage grows with the elements that actually arrive. Whatever exists
     // is zero-filled and counted, so that freeing after a failure is safe.
-    size_t capacity = std::min<size_t>(n, std::max<size_t>(1, GROWTH_CHUNK / element_size));
+    // Bytes come four wire bytes each: their first piece may be larger for
+    // the same bytes received.
+    const size_t first_piece = bytes ? 4 * GROWTH_CHUNK : GROWTH_CHUNK / element_size;
+    size_t capacity = std::min<size_t>(n, std::max<size_t>(1, first_piece));
+    in_->charge_memory(capacity * element_size);
     p = static_cast<char*>(qrex_malloc(capacity * element_size));
-    std::memset(p, 0, capacity * element_size);
+    // Bytes hold no pointers and every one is written before it is counted;
+    // other elements start as zeros so that freeing after a failure is safe.
+    if (!bytes)
+        std::memset(p, 0, capacity * element_size);
     store(elements, p);
     size_t done = 0;
     try {
         while (done < n) {
             if (done == capacity) {
                 const size_t grown = std::min<size_t>(n, capacity * 2);
+                in_->charge_memory(grown * element_size);
                 char* bigger = static_cast<char*>(qrex_malloc(grown * element_size));
                 std::memcpy(bigger, p, capacity * element_size);
-                std::memset(bigger + capacity * element_size, 0, (grown - capacity) * element_size);
+                if (!bytes)
+                    std::memset(bigger + capacity * element_size, 0,
+                                (grown - capacity) * element_size);
                 qrex_free(p);
                 p = bigger;
                 store(elements, p);
@@ -361,7 +457,8 @@ void XDR_StreamInput::XDR_array(void** elements, qrex_uint32_t* count, qrex_uint
             ++done;
         }
     } catch (...) {
-        store(count, static_cast<qrex_uint32_t>(capacity));
+        // What exists is counted: zeroed elements, or the bytes written.
+        store(count, static_cast<qrex_uint32_t>(bytes ? done : capacity));
         throw;
     }
 }

@@ -61,6 +61,8 @@ public:
     QREX_Output_Stream* raw() const { return out_; }
 
 private:
+    void encode_uchar_array(const qrex_uint8_t* elements, qrex_uint32_t count);
+
     QREX_Output_Stream* out_;
 };
 
