@@ -17,6 +17,9 @@ PACKAGES=(
   # the audio sink of the player tests (a sound server with a null sink) and
   # the second reader of exported transcripts
   pulseaudio pulseaudio-utils unrtf
+  # evidence packages: the ZIP writer, and the readers their tests check them with
+  # (unzip; python3's csv module for the list export)
+  libzip-dev unzip python3
   xvfb xauth x11-utils imagemagick
   # reference archive server
   libsqlite3-dev sqlite3 mariadb-server mariadb-client libmariadb-dev libmp3lame-dev

@@ -915,12 +915,14 @@ TEST_F(QueryResultTest, ControlsCarryTheirNamesAndTheListPaintsItsRows) {
     for (QAction* A : W->PopupMenu1->actions())
         Menu.append(A->isSeparator() ? QStringLiteral("-") : A->objectName());
     EXPECT_EQ(Menu, QStringList({"aChangeQuery", "aRefresh", "aBrowseBlob", "-", "aSelectAll",
-                                 "aMarkAll", "aUnmarkAll", "-", "aCancelJob"}));
+                                 "aMarkAll", "aUnmarkAll", "-", "aExportEvidence", "aExportList",
+                                 "-", "aCancelJob"}));
     QStringList Tools;
     for (QAction* A : W->ToolBar1->actions())
         if (!A->isSeparator())
             Tools.append(W->ToolBar1->widgetForAction(A)->accessibleName());
-    EXPECT_EQ(Tools, QStringList({"Change", "Refresh", "Browse", "Cancel", "Close"}));
+    EXPECT_EQ(Tools, QStringList({"Change", "Refresh", "Browse", "Export evidence...",
+                                  "Export list...", "Cancel", "Close"}));
     EXPECT_EQ(W->StatusPanels[2]->accessibleName(), QString::number(W->ListModel()->rowCount()));
 
     // A screen reader finds the list as a table, the tree's nodes and the

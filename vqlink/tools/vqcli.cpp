@@ -3,16 +3,25 @@
 //   vqcli [--host H] [--port P] [--password W] [--timeout S] COMMAND
 //     status | server-type | sql "STATEMENT" | download ID... --out DIR
 //     | search --any|--all PHRASE... --ids ID... | cancel OP ID
+//     | export --ids ID... --out FILE.zip
 //
 // Rows go to standard output as tab-separated text under a header line;
 // errors go to standard error with the library's code and text, and the
 // exit status is non-zero. It knows the library only through vqlink.h.
+// export writes an evidence package with the viewer's own code
+// (ArchiverUI/evidence), which reaches the library through vqlink.h too.
 #include "vqlink/vqlink.h"
+
+#include "EvidenceExport.h"
+#include "LinkSource.h"
+
+#include <QString>
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -29,6 +38,8 @@ namespace {
 constexpr int EXIT_OK = 0;
 constexpr int EXIT_FAILED = 1;
 constexpr int EXIT_USAGE = 2;
+// export: the package was written, but without some of the records asked for.
+constexpr int EXIT_PARTIAL = 3;
 
 const char* const USAGE =
     "usage: vqcli [--host H] [--port P] [--password W] [--timeout SECONDS] [--verbose] COMMAND\n"
@@ -39,7 +50,9 @@ const char* const USAGE =
     "  sql \"STATEMENT\"\n"
     "  download ID... --out DIR\n"
     "  search --any|--all PHRASE... --ids ID...\n"
-    "  cancel OP ID        (OP: opSQLExecute, opDelete, opDownload, opSearchText or 0..3)\n";
+    "  cancel OP ID        (OP: opSQLExecute, opDelete, opDownload, opSearchText or 0..3)\n"
+    "  export --ids ID... --out FILE.zip\n"
+    "                      evidence package; exit status 3 when some records are missing\n";
 
 // What the callbacks collect, on the library's thread, for the main thread.
 struct Job {
@@ -277,6 +290,85 @@ struct Options {
     std::vector<std::string> command;
 };
 
+// Set by SIGINT or SIGTERM during an export, which then stops and leaves
+// no file behind.
+volatile std::sig_atomic_t export_stop = 0;
+
+void on_export_signal(int) {
+    export_stop = 1;
+}
+
+// The viewer's default record limit bounds a package from the command line
+// too.
+constexpr int EXPORT_MAX_RECORDS = 10000;
+
+int run_export(const Options& o, const std::vector<std::uint32_t>& ids, const std::string& out) {
+    export_stop = 0;
+    std::signal(SIGINT, &on_export_signal);
+    std::signal(SIGTERM, &on_export_signal);
+    struct Restore {
+        ~Restore() {
+            std::signal(SIGINT, SIG_DFL);
+            std::signal(SIGTERM, SIG_DFL);
+        }
+    } restore;
+    const auto stop = [] { return export_stop != 0; };
+
+    TLinkEvidenceSource source(static_cast<int>(o.timeout), stop);
+    TEvidenceExport::TOptions options;
+    options.Target = QString::fromLocal8Bit(out.c_str());
+    options.Info.Program = QStringLiteral("vqcli " VQ_VERSION);
+    options.Info.Server = QString::fromStdString(o.host + ":" + std::to_string(o.port));
+    options.Info.ServerType = source.ServerType();
+    options.MaxRecords = EXPORT_MAX_RECORDS;
+    options.CancelRequested = stop;
+    TEvidenceResult result;
+    bool finished = false;
+    options.OnFinished = [&](const TEvidenceResult& r) {
+        result = r;
+        finished = true;
+    };
+    TEvidenceExport exporter(source, options);
+    try {
+        // This source answers inside Start: the export has ended when it returns.
+        exporter.Start(QList<quint32>(ids.begin(), ids.end()));
+    } catch (const EEvidenceError& e) {
+        std::fprintf(stderr, "vqcli: %s\n", e.what());
+        return EXIT_FAILED;
+    }
+    if (!finished || result.Status == TEvidenceResult::erCancelled) {
+        std::fprintf(stderr, "vqcli: export cancelled; nothing was written\n");
+        return EXIT_FAILED;
+    }
+    std::printf("id\tresult\tdetail\n");
+    for (const quint32 id : TEvidenceExport::Unique(QList<quint32>(ids.begin(), ids.end()))) {
+        const qsizetype at = result.Exported.indexOf(id);
+        if (at >= 0) {
+            std::printf("%u\texported\t%s\n", id,
+                        result.ExportedFolders.value(at).toLocal8Bit().constData());
+            continue;
+        }
+        QString reason = QStringLiteral("not exported");
+        for (const TEvidenceFailure& f : result.Failures)
+            if (f.MediaId == id)
+                reason = f.Reason;
+        reason.replace(QLatin1Char('\t'), QLatin1Char(' '))
+            .replace(QLatin1Char('\n'), QLatin1Char(' '));
+        std::printf("%u\tfailed\t%s\n", id, reason.toLocal8Bit().constData());
+    }
+    if (result.Status == TEvidenceResult::erFailed) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "vqcli: %s; nothing was written\n",
+                     result.Error.toLocal8Bit().constData());
+        return EXIT_FAILED;
+    }
+    std::printf("\npackage\tbytes\tsha256\tmanifest_sha256\n%s\t%lld\t%s\t%s\n",
+                result.File.toLocal8Bit().constData(), static_cast<long long>(result.PackageBytes),
+                result.PackageSha256.constData(), result.ManifestSha256.constData());
+    std::fflush(stdout);
+    return result.Failures.isEmpty() ? EXIT_OK : EXIT_PARTIAL;
+}
+
 int run(const Options& o) {
     const std::string& command = o.command[0];
     std::vector<std::string> args(o.command.begin() + 1, o.command.end());
@@ -330,6 +422,25 @@ int run(const Options& o) {
             return usage("search needs phrases and --ids ID...");
         if (!parse_ids(id_texts, ids))
             return EXIT_USAGE;
+    } else if (command == "export") {
+        std::vector<std::string> id_texts;
+        bool in_ids = false;
+        for (size_t i = 0; i < args.size(); ++i) {
+            if (args[i] == "--out" && i + 1 < args.size()) {
+                job.out_dir = args[++i];
+                in_ids = false;
+            } else if (args[i] == "--ids") {
+                in_ids = true;
+            } else if (in_ids) {
+                id_texts.push_back(args[i]);
+            } else {
+                return usage(("export: unexpected '" + args[i] + "'").c_str());
+            }
+        }
+        if (job.out_dir.empty() || id_texts.empty())
+            return usage("export needs --ids ID... and --out FILE.zip");
+        if (!parse_ids(id_texts, ids))
+            return EXIT_USAGE;
     } else if (command == "cancel") {
         if (args.size() != 2)
             return usage("cancel takes an operation and a job id");
@@ -358,6 +469,9 @@ int run(const Options& o) {
     job.id = static_cast<std::uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
                                             std::chrono::steady_clock::now().time_since_epoch())
                                             .count());
+
+    if (command == "export")
+        return run_export(o, ids, job.out_dir);
 
     bool wait = false;
     if (command == "status") {

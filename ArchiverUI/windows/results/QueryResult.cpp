@@ -1,5 +1,6 @@
 #include "QueryResult.h"
 
+#include "EvidenceRun.h"
 #include "FAXBrowser.h"
 #include "Main.h"
 #include "MediaPlay.h"
@@ -187,6 +188,7 @@ void TfrmQueryResult::CreateActions() {
     connect(aMarkAll, &QAction::triggered, this, &TfrmQueryResult::aMarkAllExecute);
     connect(aUnmarkAll, &QAction::triggered, this, &TfrmQueryResult::aUnmarkAllExecute);
     connect(aClose, &QAction::triggered, this, &QWidget::close);
+    CreateExportActions();
 
     PopupMenu1 = new QMenu(this);
     PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
@@ -197,6 +199,9 @@ void TfrmQueryResult::CreateActions() {
     PopupMenu1->addAction(aSelectAll);
     PopupMenu1->addAction(aMarkAll);
     PopupMenu1->addAction(aUnmarkAll);
+    PopupMenu1->addSeparator();
+    PopupMenu1->addAction(aExportEvidence);
+    PopupMenu1->addAction(aExportList);
     PopupMenu1->addSeparator();
     PopupMenu1->addAction(aCancelJob);
 }
@@ -215,6 +220,9 @@ void TfrmQueryResult::CreateControls() {
     ToolBar1->addAction(aRefresh);
     ToolBar1->addSeparator();
     ToolBar1->addAction(aBrowseBlob);
+    ToolBar1->addSeparator();
+    ToolBar1->addAction(aExportEvidence);
+    ToolBar1->addAction(aExportList);
     ToolBar1->addSeparator();
     ToolBar1->addAction(aCancelJob);
     ToolBar1->addSeparator();
@@ -339,6 +347,8 @@ void TfrmQueryResult::CreateControls() {
     StatusPanels.append(new TStatusPanel(StatusBar1, Panel1Width, Qt::AlignLeft, true));
     StatusPanels.append(new TStatusPanel(StatusBar1, 70, Qt::AlignLeft, true));
     StatusPanels.append(new TStatusPanel(StatusBar1, 100, Qt::AlignLeft, true));
+    // The zone the list's times are in, at the right end.
+    StatusPanels.append(new TStatusPanel(StatusBar1, 100, Qt::AlignLeft, true));
     // The error text takes the rest of the bar.
     StatusPanels[3]->setMinimumWidth(0);
     StatusPanels[3]->setMaximumWidth(QWIDGETSIZE_MAX);
@@ -352,9 +362,12 @@ void TfrmQueryResult::CreateControls() {
     SetPanel(1, QStringLiteral("Record count:"));
     SetPanel(2, QStringLiteral("0"));
     SetPanel(3, QString());
+    UpdateZonePanel();
 }
 
 TfrmQueryResult::~TfrmQueryResult() {
+    // An export of this window stops with it and leaves no file.
+    FEvidence.reset();
     // The controller must not keep this window's jobs, and the download
     // file must not outlive the window however it ends (a closing main
     // window destroys its children without asking them to close).
@@ -373,6 +386,8 @@ TfrmQueryResult::~TfrmQueryResult() {
 }
 
 void TfrmQueryResult::closeEvent(QCloseEvent* Event) {
+    // An export stops with its window and leaves no file.
+    FEvidence.reset();
     FMediaPlayer->CloseMedia();
     FTempFile.reset();
     try {
@@ -416,6 +431,8 @@ void TfrmQueryResult::ActionList1Update() {
     aChangeQuery->setEnabled(Enabled);
     aBrowseBlob->setEnabled(Enabled);
     aCancelJob->setEnabled(FCache != nullptr);
+    aExportEvidence->setEnabled(Enabled && !FEvidence && (!FBrowseList.empty() || FSelCount > 0));
+    aExportList->setEnabled(!FVisibleItems.empty());
 }
 
 // ---------------------------------------------------------------------------
@@ -579,7 +596,7 @@ void TfrmQueryResult::AddOperation(TServerOperation Op) {
 }
 
 bool TfrmQueryResult::RunFirstPendingOperation() {
-    for (TServerOperation Op : {soExecuting, soText, soMedia, soFax}) {
+    for (TServerOperation Op : {soExecuting, soText, soMedia, soFax, soExport}) {
         if ((FOperations & OperationBit(Op)) == 0)
             continue;
         FOperations &= TServerOperations(~OperationBit(Op));
@@ -592,6 +609,10 @@ bool TfrmQueryResult::RunFirstPendingOperation() {
             break;
         case soMedia:
             FetchMedia();
+            break;
+        case soExport:
+            if (FEvidence)
+                FEvidence->Resume();
             break;
         default:
             FetchFax(FFAXBrowser);
@@ -824,7 +845,7 @@ QList<TfrmQueryResult*> ResultWindows() {
 
 bool IsServerBusy() {
     for (TfrmQueryResult* W : ResultWindows())
-        if (W->Cache() != nullptr)
+        if (W->Cache() != nullptr || W->EvidenceJobRunning())
             return true;
     return ActiveQueryBuilder != nullptr && ActiveQueryBuilder->Busy();
 }

@@ -7,11 +7,14 @@
 //
 // QueryResult.cpp holds the window, its commands and jobs;
 // QueryResultList.cpp the list (rows, filter, sort, views, selection,
-// marks); QueryResultViewers.cpp the viewers and the downloads.
+// marks); QueryResultViewers.cpp the viewers and the downloads;
+// QueryResultExport.cpp the evidence packages, the list export and the
+// time zone the list's times are shown in.
 #pragma once
 
 #include "CommonData.h"
 #include "DataCache.h"
+#include "EvidenceExport.h"
 #include "ViewItem.h"
 #include "ViewStorage.h"
 
@@ -42,6 +45,7 @@ class TfrmMessageView;
 class TResultListModel;
 class TResultListView;
 class TSearchOptions;
+class TEvidenceRun;
 class TStatusPanel;
 class TTempFileStream;
 class TViewTreeModel;
@@ -52,13 +56,14 @@ struct TViewNode;
 inline constexpr int WM_SHOW_POPUP = 0x1114;
 
 // Operations that wait until no result window and no query builder has a
-// job running.
+// job running. soExport: the next step of an evidence export.
 enum TServerOperation : quint8 {
     soExecuting = 0,
     soText = 1,
     soMedia = 2,
     soFax = 3,
-    soDeleting = 4
+    soDeleting = 4,
+    soExport = 5
 };
 using TServerOperations = quint8;
 constexpr TServerOperations OperationBit(TServerOperation Op) {
@@ -107,6 +112,29 @@ public:
     TServerOperations Operations() const { return FOperations; }
     // Runs the first deferred operation of this window; false when none.
     bool RunFirstPendingOperation();
+    // Defers an operation until the server is free.
+    void AddOperation(TServerOperation Op);
+
+    // --- evidence packages and the list export -----------------------------
+    // The records an evidence package of this window holds: the marked and
+    // the selected ones, in visible order.
+    QList<quint32> ExportRecordIds() const;
+    // Asks for the package's file and exports those records into it.
+    void aExportEvidenceExecute();
+    // Exports the records into FileName without asking (what the command
+    // does once the file is chosen).
+    void ExportEvidence(const QList<quint32>& Ids, const QString& FileName);
+    // The running export, or none; its job counts as this window's.
+    TEvidenceRun* EvidenceRun() const { return FEvidence.get(); }
+    bool EvidenceJobRunning() const;
+    // How the last export of this window ended, or none.
+    const TEvidenceResult* LastEvidence() const { return FLastEvidence.get(); }
+    // Asks for a file and writes the visible rows into it as CSV.
+    void aExportListExecute();
+    // The CSV of the visible rows, in their current order.
+    QByteArray ListCsv() const;
+    // "Times in <zone> (UTC+hh:mm)": the status bar's zone panel.
+    void UpdateZonePanel();
 
     // --- the list -----------------------------------------------------------
     const TViewItemList& AllItems() const { return FAllItems; }
@@ -194,6 +222,8 @@ public:
     QAction* aSelectAll = nullptr;
     QAction* aMarkAll = nullptr;
     QAction* aUnmarkAll = nullptr;
+    QAction* aExportEvidence = nullptr;
+    QAction* aExportList = nullptr;
     QAction* aClose = nullptr;
     TImageList StateImages{20, 20};
     TImageList SortingImages{20, 20};
@@ -207,6 +237,8 @@ public:
 signals:
     // A downloaded recording or fax stands complete in FileName.
     void DownloadFinished(quint32 MediaId, const QString& FileName);
+    // An evidence export of this window ended (LastEvidence says how).
+    void EvidenceExported();
 
 protected:
     bool event(QEvent* Event) override;
@@ -214,9 +246,12 @@ protected:
 
 private:
     friend class TQueryResultAccess;
+    friend class TEvidenceRun;
 
     void FormCreate();
     void CreateActions();
+    void CreateExportActions();
+    void EvidenceFinished();
     void CreateControls();
     void CreateImages();
     void SetPanel(int Panel, const QString& Text);
@@ -263,7 +298,6 @@ private:
     void lvResultsKeyUp(QKeyEvent* Event);
 
     // Jobs.
-    void AddOperation(TServerOperation Op);
     void StartJob(Operation Kind, const QString* Sql, const TIDs* Ids);
     bool JobMessageIsCurrent(quint32 Serial, const TVQArcCache* Job) const;
     void PostJobDone(TVQArcCache* Job);
@@ -330,6 +364,12 @@ private:
     bool FBuildingTree = false;
     int FListChangeDepth = 0;
     int FCurrentBefore = -1;
+
+    // The evidence export that runs and how the last one ended; the zone
+    // panel's clock.
+    std::unique_ptr<TEvidenceRun> FEvidence;
+    std::unique_ptr<TEvidenceResult> FLastEvidence;
+    QTimer* FZoneTimer = nullptr;
 };
 
 // True while any open result window has a job, or the query builder is

@@ -1,6 +1,7 @@
 #include "ResultModels.h"
 
 #include "CommonData.h"
+#include "LocalTime.h"
 
 #include <QBrush>
 #include <QCollator>
@@ -104,6 +105,11 @@ QVariant TResultListModel::headerData(int Section, Qt::Orientation Orientation, 
     case Qt::DecorationRole:
         if (Section == *FState.SortColumn)
             return FSortImages[*FState.SortAscending ? 1 : 0];
+        return QVariant();
+    case Qt::ToolTipRole:
+        // The list's times are local: say which zone they are in.
+        if (Section == colDateTime)
+            return ZoneCaption();
         return QVariant();
     case Qt::AccessibleDescriptionRole:
         if (Section == *FState.SortColumn)

@@ -1,7 +1,7 @@
 #include "MsgView.h"
 
 #include "DataCache.h"
-#include "RtfWriter.h"
+#include "RtfDocument.h"
 #include "VQDesktop.h"
 #include "VQFileDialog.h"
 #include "VQMessageBox.h"
@@ -246,8 +246,9 @@ void TfrmMessageView::OptionsChanged() {
 bool TfrmMessageView::ExportTo(const QString& FileName, int FilterIndex, QString* Error) {
     // Plain text is what the view shows without its formatting; the view
     // itself keeps its formatting.
-    const QByteArray Data =
-        FilterIndex == 2 ? PlainText().toUtf8() : TRtfWriter::Write(*RichEdit1->document());
+    const QByteArray Data = FilterIndex == 2
+                                ? PlainText().toUtf8()
+                                : TRtfWriter::Write(RtfDocumentOf(*RichEdit1->document()));
     return viewer_files::WritePrivateFile(FileName, Data, Error);
 }
 

@@ -1,8 +1,9 @@
-// The RTF writer: escapes, Unicode, the colour table, runs and links, and
-// what a second reader (unrtf) makes of the result.
+// The message view's text document as RTF: each block a paragraph, each
+// fragment a run with its colour, weight and link, the document's font and
+// size; and what a second reader (unrtf) makes of the result.
 #include "ViewerTestSupport.h"
 
-#include "RtfWriter.h"
+#include "RtfDocument.h"
 #include "SecondReader.h"
 
 #include <QProcess>
@@ -35,38 +36,13 @@ void Append(QTextDocument& Doc, const QString& Text, const QColor& Colour, bool 
 
 } // namespace
 
-TEST(RtfWriter, EscapesWhatRtfReservesAndDropsControlCharacters) {
-    EXPECT_EQ(TRtfWriter::EscapeText(QStringLiteral("a\\b{c}d")), QByteArray("a\\\\b\\{c\\}d"));
-    EXPECT_EQ(TRtfWriter::EscapeText(QStringLiteral("x\ty")), QByteArray("x\\tab y"));
-    EXPECT_EQ(TRtfWriter::EscapeText(QString(QChar(0x2028))), QByteArray("\\line "));
-    EXPECT_EQ(TRtfWriter::EscapeText(QStringLiteral("a\u00A0b")), QByteArray("a\\~b"));
-    EXPECT_EQ(TRtfWriter::EscapeText(QStringLiteral("a\x01\x1f\x7f"
-                                                    "b")),
-              QByteArray("ab"));
-}
-
-TEST(RtfWriter, UnicodeGoesAsSigned16BitEscapesWithAStandIn) {
-    // The stand-in is the code page's character where it has one.
-    EXPECT_EQ(TRtfWriter::EscapeText(QStringLiteral("\u00e9")), QByteArray("\\u233\\'e9"));
-    EXPECT_EQ(TRtfWriter::EscapeText(QStringLiteral("\u0416")), QByteArray("\\u1046\\'3f"));
-    // Above 32767 the number is negative.
-    EXPECT_EQ(TRtfWriter::EscapeText(QStringLiteral("\uFFFD")), QByteArray("\\u-3\\'3f"));
-    // Outside the basic plane: both halves of the surrogate pair.
-    EXPECT_EQ(TRtfWriter::EscapeText(QString::fromUtf8("\xF0\x9F\x98\x80")),
-              QByteArray("\\u-10179\\'3f\\u-8704\\'3f"));
-    // The output is plain ASCII whatever went in.
-    const QByteArray Out = TRtfWriter::EscapeText(QString::fromUtf8("Grüße 你好 \xF0\x9F\x98\x80"));
-    for (const char C : Out)
-        EXPECT_TRUE(static_cast<unsigned char>(C) < 0x80);
-}
-
-TEST(RtfWriter, RunsCarryTheirColourWeightAndLinks) {
+TEST(RtfDocument, RunsCarryTheirColourWeightAndLinks) {
     QTextDocument Doc;
     Append(Doc, QStringLiteral("Head"), QColor(0, 0, 128), true);
     Append(Doc, QStringLiteral("\nbody "), Qt::black, false);
     Append(Doc, QStringLiteral("www.example.org"), Qt::blue, false,
            QStringLiteral("http://www.example.org/a b\"c"));
-    const QByteArray Rtf = TRtfWriter::Write(Doc);
+    const QByteArray Rtf = TRtfWriter::Write(RtfDocumentOf(Doc));
     EXPECT_TRUE(Rtf.startsWith("{\\rtf1\\ansi"));
     EXPECT_TRUE(Rtf.trimmed().endsWith('}'));
     EXPECT_EQ(Rtf.count('{'), Rtf.count('}')) << Rtf.constData();
@@ -82,7 +58,7 @@ TEST(RtfWriter, RunsCarryTheirColourWeightAndLinks) {
         << Rtf.constData();
 }
 
-TEST(RtfWriter, ASecondReaderReadsTheSameTextAndFormatting) {
+TEST(RtfDocument, ASecondReaderReadsTheSameTextAndFormatting) {
     if (!viewer_test::HaveUnrtf())
         GTEST_SKIP() << "unrtf is not installed";
     QTextDocument Doc;
@@ -93,8 +69,8 @@ TEST(RtfWriter, ASecondReaderReadsTheSameTextAndFormatting) {
            QStringLiteral("http://www.example.org"));
     Append(Doc, QStringLiteral(" now\n\n"), Qt::black, false);
     QTemporaryDir Dir;
-    const QString File =
-        viewer_test::WriteTemp(Dir.filePath(QStringLiteral("t.rtf")), TRtfWriter::Write(Doc));
+    const QString File = viewer_test::WriteTemp(Dir.filePath(QStringLiteral("t.rtf")),
+                                                TRtfWriter::Write(RtfDocumentOf(Doc)));
     ASSERT_FALSE(File.isEmpty());
     const QString Text = viewer_test::UnrtfText(File);
     ASSERT_FALSE(Text.isEmpty());
@@ -109,4 +85,28 @@ TEST(RtfWriter, ASecondReaderReadsTheSameTextAndFormatting) {
     EXPECT_TRUE(Html.contains(QStringLiteral("<b>"))) << qPrintable(Html);
     EXPECT_TRUE(Html.contains(QStringLiteral("#000080"), Qt::CaseInsensitive)) << qPrintable(Html);
     EXPECT_TRUE(Html.contains(QStringLiteral("<u>"))) << qPrintable(Html);
+}
+
+TEST(RtfDocument, TheDocumentsFontAndOtherSizesGoWithIt) {
+    QTextDocument Doc;
+    QFont Font(QStringLiteral("DejaVu Sans"));
+    Font.setPointSizeF(9);
+    Doc.setDefaultFont(Font);
+    Append(Doc, QStringLiteral("small"), Qt::black, false);
+    QTextCursor C(&Doc);
+    C.movePosition(QTextCursor::End);
+    QTextCharFormat Large;
+    Large.setFontPointSize(14);
+    Large.setFontItalic(true);
+    Large.setFontStrikeOut(true);
+    C.insertText(QStringLiteral("large"), Large);
+    const TRtfDocument Runs = RtfDocumentOf(Doc);
+    ASSERT_EQ(Runs.Paragraphs.size(), 1);
+    ASSERT_EQ(Runs.Paragraphs.first().size(), 2);
+    EXPECT_FALSE(Runs.Paragraphs.first().at(1).HasColour);
+    const QByteArray Rtf = TRtfWriter::Write(Runs);
+    EXPECT_TRUE(Rtf.contains("{\\fonttbl{\\f0\\fnil DejaVu Sans;}}")) << Rtf.constData();
+    EXPECT_TRUE(Rtf.contains("\\plain\\f0\\fs18\r\n")) << Rtf.constData();
+    // Only the run whose size differs names it.
+    EXPECT_TRUE(Rtf.contains("{\\cf1 small}{\\i\\strike\\fs28 large}")) << Rtf.constData();
 }

@@ -1,10 +1,6 @@
 #include "RtfWriter.h"
 
-#include <QColor>
 #include <QList>
-#include <QTextBlock>
-#include <QTextDocument>
-#include <QTextFragment>
 #include <QUrl>
 
 #include <cmath>
@@ -15,8 +11,8 @@ namespace {
 // from 1 (0 is the reader's default).
 class TColourTable {
 public:
-    int Index(const QColor& Colour) {
-        const QRgb Rgb = Colour.rgb();
+    int Index(quint32 Colour) {
+        const quint32 Rgb = Colour & 0xFFFFFFu;
         const int Found = static_cast<int>(FColours.indexOf(Rgb));
         if (Found >= 0)
             return Found + 1;
@@ -25,30 +21,31 @@ public:
     }
     QByteArray Table() const {
         QByteArray Out = "{\\colortbl ;";
-        for (const QRgb C : FColours)
-            Out += "\\red" + QByteArray::number(qRed(C)) + "\\green" +
-                   QByteArray::number(qGreen(C)) + "\\blue" + QByteArray::number(qBlue(C)) + ';';
+        for (const quint32 C : FColours)
+            Out += "\\red" + QByteArray::number((C >> 16) & 0xFF) + "\\green" +
+                   QByteArray::number((C >> 8) & 0xFF) + "\\blue" + QByteArray::number(C & 0xFF) +
+                   ';';
         Out += '}';
         return Out;
     }
 
 private:
-    QList<QRgb> FColours;
+    QList<quint32> FColours;
 };
 
-QByteArray Formatting(const QTextCharFormat& Format, TColourTable& Colours, int DefaultHalfPoints) {
+QByteArray Formatting(const TRtfRun& Run, TColourTable& Colours, int DefaultHalfPoints) {
     QByteArray Out;
-    if (Format.fontWeight() >= QFont::DemiBold)
+    if (Run.Bold)
         Out += "\\b";
-    if (Format.fontItalic())
+    if (Run.Italic)
         Out += "\\i";
-    if (Format.fontUnderline())
+    if (Run.Underline)
         Out += "\\ul";
-    if (Format.fontStrikeOut())
+    if (Run.StrikeOut)
         Out += "\\strike";
-    if (Format.foreground().style() != Qt::NoBrush)
-        Out += "\\cf" + QByteArray::number(Colours.Index(Format.foreground().color()));
-    const double Points = Format.fontPointSize();
+    if (Run.HasColour)
+        Out += "\\cf" + QByteArray::number(Colours.Index(Run.Colour));
+    const double Points = Run.Points;
     if (Points > 0) {
         const int Half = static_cast<int>(std::lround(Points * 2));
         if (Half != DefaultHalfPoints)
@@ -112,24 +109,19 @@ QByteArray TRtfWriter::EscapeText(const QString& Text) {
     return Out;
 }
 
-QByteArray TRtfWriter::Write(const QTextDocument& Document) {
+QByteArray TRtfWriter::Write(const TRtfDocument& Document) {
     TColourTable Colours;
-    const QFont Font = Document.defaultFont();
-    const double DefaultPoints = Font.pointSizeF() > 0 ? Font.pointSizeF() : 10;
+    const double DefaultPoints = Document.Points > 0 ? Document.Points : 10;
     const int DefaultHalf = static_cast<int>(std::lround(DefaultPoints * 2));
 
     QByteArray Body;
-    for (QTextBlock Block = Document.begin(); Block.isValid(); Block = Block.next()) {
-        if (Block != Document.begin())
+    for (qsizetype P = 0; P < Document.Paragraphs.size(); ++P) {
+        if (P > 0)
             Body += "\\par\r\n";
-        for (auto It = Block.begin(); !It.atEnd(); ++It) {
-            const QTextFragment Fragment = It.fragment();
-            if (!Fragment.isValid())
-                continue;
-            const QTextCharFormat Format = Fragment.charFormat();
-            const QByteArray Codes = Formatting(Format, Colours, DefaultHalf);
-            const QByteArray Text = EscapeText(Fragment.text());
-            const QString Href = Format.isAnchor() ? Format.anchorHref() : QString();
+        for (const TRtfRun& Run : Document.Paragraphs.at(P)) {
+            const QByteArray Codes = Formatting(Run, Colours, DefaultHalf);
+            const QByteArray Text = EscapeText(Run.Text);
+            const QString& Href = Run.Href;
             if (!Href.isEmpty()) {
                 Body += "{\\field{\\*\\fldinst{ HYPERLINK \"" + FieldTarget(Href) +
                         "\" }}{\\fldrslt{" + Codes + ' ' + Text + "}}}";
@@ -140,7 +132,7 @@ QByteArray TRtfWriter::Write(const QTextDocument& Document) {
     }
 
     QByteArray Out = "{\\rtf1\\ansi\\ansicpg1252\\deff0\\uc1";
-    Out += "{\\fonttbl{\\f0\\fnil " + EscapeText(Font.family()) + ";}}";
+    Out += "{\\fonttbl{\\f0\\fnil " + EscapeText(Document.FontFamily) + ";}}";
     Out += Colours.Table();
     Out += "\r\n\\viewkind4\\pard\\plain\\f0\\fs" + QByteArray::number(DefaultHalf) + "\r\n";
     Out += Body;
