@@ -146,15 +146,21 @@ int main(int argc, char** argv) {
              for (int i = 1; i <= 900; ++i)
                  ids += (i > 1 ? ", " : "") + std::to_string(i);
              s.initialize();
-             s.sql(3000, heading + " (m.Media_ID IN ( " + ids +
-                             " ) )  ORDER BY p.Media_ID limit 20002");
+             s.sql(3000,
+                   heading + " (m.Media_ID IN ( " + ids + " ) )  ORDER BY p.Media_ID limit 20002");
          }},
-        {"download", [](Session& s) { s.initialize(), s.download(4000, {12, 13, 7}); }},
+        {"download",
+         [](Session& s) {
+             s.initialize(), s.download(4000, {12, 13, 7});
+         }},
         {"search_any",
          [](Session& s) {
              s.initialize(), s.search(5000, {1, 2, 3, 4, 5}, smAnyOf, {"invoice", "Rückruf"});
          }},
-        {"search_all", [](Session& s) { s.initialize(), s.search(5001, {9}, smAllOf, {"a", ""}); }},
+        {"search_all",
+         [](Session& s) {
+             s.initialize(), s.search(5001, {9}, smAllOf, {"a", ""});
+         }},
         {"delete", [](Session& s) { s.initialize(), s.remove(6000, {2}); }},
         {"cancel", [](Session& s) { s.initialize(), s.cancel(opDownload, 4000); }},
         {"session",
