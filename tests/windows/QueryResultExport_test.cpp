@@ -54,34 +54,10 @@ using results_test::WaitUntil;
 
 constexpr const char* Password = "secret";
 
-class TTestConnection : public TDBConnection {
-public:
-    TTestConnection() { FReconnectDelay = 20; }
-};
+using results_test::TTestConnection;
 
 QList<QStringList> Sqlite(const QString& Statement) {
-    QList<QStringList> Rows;
-    sqlite3* Db = nullptr;
-    const QByteArray File = QFile::encodeName(TArchiveServer::Archive() + "/archive.sqlite");
-    if (sqlite3_open_v2(File.constData(), &Db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
-        sqlite3_close(Db);
-        return Rows;
-    }
-    sqlite3_stmt* Stmt = nullptr;
-    const QByteArray Sql = Statement.toUtf8();
-    if (sqlite3_prepare_v2(Db, Sql.constData(), int(Sql.size()), &Stmt, nullptr) == SQLITE_OK) {
-        while (sqlite3_step(Stmt) == SQLITE_ROW) {
-            QStringList Row;
-            for (int C = 0; C < sqlite3_column_count(Stmt); ++C) {
-                const auto* Text = reinterpret_cast<const char*>(sqlite3_column_text(Stmt, C));
-                Row.append(Text != nullptr ? QString::fromUtf8(Text) : QString());
-            }
-            Rows.append(Row);
-        }
-    }
-    sqlite3_finalize(Stmt);
-    sqlite3_close(Db);
-    return Rows;
+    return live_test::SqliteRows(TArchiveServer::Archive() + "/archive.sqlite", Statement);
 }
 
 QString ArchiveFileName(quint32 MediaId) {

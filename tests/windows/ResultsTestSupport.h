@@ -4,6 +4,9 @@
 // for the window while the event loop runs.
 #pragma once
 
+#include "DataCache.h"
+#include "LiveTestSupport.h"
+
 #include "VQApplication.h"
 
 #include <QCoreApplication>
@@ -67,23 +70,15 @@ public:
 inline ::testing::Environment* const Registered =
     ::testing::AddGlobalTestEnvironment(new Environment);
 
-// Lets the event loop run until Done holds or Ms milliseconds passed.
-template <typename TDone> bool WaitUntil(TDone Done, int Ms = 30000) {
-    QElapsedTimer Clock;
-    Clock.start();
-    while (!Done()) {
-        if (Clock.elapsed() > Ms)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(2);
-    }
-    return true;
-}
+using live_test::Pump;
+using live_test::WaitUntil;
 
-// Lets the event loop run for Ms milliseconds.
-inline void Pump(int Ms) {
-    WaitUntil([] { return false; }, Ms);
-}
+// The controller with short reconnect waits, so that a lost server is
+// given up within a test's patience.
+class TTestConnection : public TDBConnection {
+public:
+    TTestConnection() { FReconnectDelay = 20; }
+};
 
 #ifdef VQARCHIVED_BINARY
 // The reference archive server on a demo archive of this test program,
@@ -143,20 +138,7 @@ public:
         return Made;
     }
 
-    static quint16 FreePort() {
-        const int S = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in A{};
-        A.sin_family = AF_INET;
-        A.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t L = sizeof A;
-        quint16 Port = 0;
-        if (S >= 0 && ::bind(S, reinterpret_cast<sockaddr*>(&A), sizeof A) == 0 &&
-            ::getsockname(S, reinterpret_cast<sockaddr*>(&A), &L) == 0)
-            Port = ntohs(A.sin_port);
-        if (S >= 0)
-            ::close(S);
-        return Port;
-    }
+    static quint16 FreePort() { return live_test::FreePort(); }
 
 private:
     bool Fail(const QString& Why) {
