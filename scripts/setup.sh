@@ -20,7 +20,9 @@ PACKAGES=(
   # evidence packages: the ZIP writer, and the readers their tests check them with
   # (unzip; python3's csv module for the list export)
   libzip-dev unzip python3
-  xvfb xauth x11-utils imagemagick
+  # the demo under Xvfb: a display, screenshots, and a font for the CJK names
+  # of the demo archive (the default fonts have none)
+  xvfb xauth x11-utils imagemagick fonts-wqy-microhei
   # reference archive server
   libsqlite3-dev sqlite3 mariadb-server mariadb-client libmariadb-dev libmp3lame-dev
   # Debian packages: manual pages, checks, the service's tools
