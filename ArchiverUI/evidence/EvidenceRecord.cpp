@@ -1,5 +1,6 @@
 #include "EvidenceRecord.h"
 
+#include "Conditions.h"
 #include "Csv.h"
 #include "LocalTime.h"
 
@@ -12,20 +13,6 @@
 #include <climits>
 
 namespace {
-
-// Columns of the result list's statement, by position.
-enum TColumn {
-    colMediaID = 0,
-    colMediaType = 1,
-    colCallID = 2,
-    colTimestamp = 3,
-    colDisplayName = 4,
-    colUserID = 5,
-    colGroupID = 6,
-    colExternalAddress = 7,
-    colRole = 8,
-    colFileExtension = 9,
-};
 
 // The heading and the text of a transcript, as the message view shows them.
 constexpr quint32 HeadingColour = 0x000080;

@@ -100,6 +100,21 @@ extern const std::array<const char*, 8> MediaTypeStrings;
 
 // The heading of every query statement, up to the first condition.
 extern const char* const QueryHeadingSQL;
+// Columns of the rows QueryHeadingSQL selects, by position: the result list
+// and the evidence export read them the same way.
+enum TResultColumn {
+    colMediaID = 0,
+    colMediaType = 1,
+    colCallID = 2,
+    colTimestamp = 3,
+    colDisplayName = 4,
+    colUserID = 5,
+    colGroupID = 6,
+    colExternalAddress = 7,
+    colRole = 8,
+    colFileExtension = 9,
+    ResultColumnCount = 10,
+};
 inline constexpr const char* QueryTailSQL = " ORDER BY p.Media_ID limit 20002";
 inline constexpr const char* DefaultGCID = "00000-00-00000-000";
 

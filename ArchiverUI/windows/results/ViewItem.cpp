@@ -1,5 +1,6 @@
 #include "ViewItem.h"
 
+#include "Conditions.h"
 #include "VQDateTime.h"
 
 #include <QDateTime>
@@ -17,21 +18,6 @@ namespace {
 constexpr int MediaImages[8] = {2, 5, 3, 4, 5, 5, 5, 5};
 
 const char* const RoleTexts[4] = {"", "as caller", "as recipient", "as supervisor"};
-
-// Columns of a select result row, in the order the query selects them.
-enum TColumn {
-    colMediaID = 0,
-    colMediaType = 1,
-    colCallID = 2,
-    colTimestamp = 3,
-    colDisplayName = 4,
-    colUserID = 5,
-    colGroupID = 6,
-    colExternalAddress = 7,
-    colRole = 8,
-    colFileExtension = 9,
-    ColumnCount = 10,
-};
 
 // A decimal number of the archive, blanks around it allowed; Ok is false
 // for anything else.
