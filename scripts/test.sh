@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Builds everything with warnings as errors and runs every test suite: the
 # debug build runs all tests (GUI ones on the offscreen platform), the
-# ASan+UBSan build runs every non-GUI test again.
+# ASan+UBSan build runs every non-GUI test again, the release preset builds,
+# the fuzz preset (clang) builds whole and runs each fuzzer briefly, and the
+# packages are built and checked.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -32,6 +34,17 @@ for preset in debug asan; do
   echo "== test ($preset)"
   ctest --preset "$preset" -j "$JOBS" || status=1
 done
+
+# The release preset (what the demo and the benchmarks use) only builds: its
+# optimiser sees warnings the debug build does not.
+echo "== build (release)"
+cmake --preset release >/dev/null
+cmake --build --preset release -j "$JOBS" || status=1
+
+# The fuzz preset (clang) builds whole, and each fuzzer runs briefly on its
+# seed corpus.
+echo "== fuzz"
+bash scripts/fuzz.sh || status=1
 
 # The Debian packages: built, checked, installed, run and removed again.
 echo "== packages"
