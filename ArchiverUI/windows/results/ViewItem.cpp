@@ -17,8 +17,6 @@ namespace {
 // Images of the media types in the shared MediaImages list.
 constexpr int MediaImages[8] = {2, 5, 3, 4, 5, 5, 5, 5};
 
-const char* const RoleTexts[4] = {"", "as caller", "as recipient", "as supervisor"};
-
 // A decimal number of the archive, blanks around it allowed; Ok is false
 // for anything else.
 qint64 ParseDecimal(const char* Text, bool& Ok) {
