@@ -76,11 +76,27 @@ private:
     const ORTU_Event* cancel_;
 };
 
+void rawBytes(XDR_Stream* xdr, void* value) {
+    auto* bytes = static_cast<std::vector<uint8_t>*>(value);
+    xdr->XDR_opaque(bytes->data(), static_cast<qrex_uint32_t>(bytes->size()));
+}
+
 class BackDispatcher : public QREX_Server_Dispatcher {
 public:
-    BackDispatcher(const QREX_Module_Def* def, QREX_Servant* servant)
-        : QREX_Server_Dispatcher(def), servant_(servant) {}
+    BackDispatcher(const QREX_Module_Def* def, QREX_Servant* servant,
+                   const RawClientOptions::ProofReply& proofReply)
+        : QREX_Server_Dispatcher(def), servant_(servant), proofReply_(proofReply) {}
+    // The proof's is the only reply on the back connection.
+    void send_reply(void* result, XDR_function function) override {
+        if (!proofReply_)
+            return QREX_Server_Dispatcher::send_reply(result, function);
+        std::vector<uint8_t> bytes = proofReply_(static_cast<TVerifyRsp*>(result)->digest);
+        QREX_Server_Dispatcher::send_reply(&bytes, rawBytes);
+    }
     QREX_Servant* servant_;
+
+private:
+    const RawClientOptions::ProofReply& proofReply_;
 };
 
 QREX_Servant* backServant(QREX_Server_Dispatcher* d) {
@@ -394,7 +410,7 @@ void RawClient::serveBack() {
             listener_->accept(TCP_Socket::TCP_DEFAULT_TIMEOUT, &stop_);
         TestAdapter adapter(accepted.get(), &stop_);
         QREX_TCP_Stream stream(&adapter);
-        BackDispatcher dispatcher(backModule(), servant_.get());
+        BackDispatcher dispatcher(backModule(), servant_.get(), options_.proofReply);
         for (;;) {
             // Calls read ahead with the last one are in the stream already.
             if (stream.input_buffered() && !stop_.is_signalled()) {
@@ -453,6 +469,22 @@ void RawClient::cancel(IPC_DA_DBServer::Operation operation, uint32_t id) {
 
 void RawClient::sendRaw(const std::vector<uint8_t>& bytes) {
     socket_->send(bytes.data(), bytes.size(), 5000, &stop_);
+}
+
+std::vector<uint8_t> RawClient::receiveRecord() {
+    std::vector<uint8_t> payload;
+    for (bool last = false; !last;) {
+        uint8_t header[4];
+        socket_->recv_exact(header, sizeof header, 5000, &stop_);
+        const uint32_t word = (uint32_t{header[0]} << 24) | (uint32_t{header[1]} << 16) |
+                              (uint32_t{header[2]} << 8) | header[3];
+        last = (word & 0x80000000u) != 0;
+        const size_t at = payload.size();
+        payload.resize(at + (word & 0x7FFFFFFFu));
+        if (payload.size() > at)
+            socket_->recv_exact(payload.data() + at, payload.size() - at, 5000, &stop_);
+    }
+    return payload;
 }
 
 void RawClient::shutdownSending() {
