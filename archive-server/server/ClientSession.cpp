@@ -280,8 +280,10 @@ std::string ClientSession::serve() {
             }
             const ORTU_Fd_Waitable readable(socket_->handle(), POLLIN);
             const ORTU_UINT32 r = ortu_wait_cancelable(readable, &stop_, slice);
-            if (r == ORTU_WAIT_OBJECT_0)
+            if (r == ORTU_WAIT_OBJECT_0) {
+                heardFrom_ = true;
                 break;
+            }
             if (r == ORTU_WAIT_OBJECT_0 + 1)
                 return "stopped";
             if (r != ORTU_WAIT_TIMEOUT)

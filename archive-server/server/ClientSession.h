@@ -63,6 +63,9 @@ public:
     bool stopRequested() const { return stopRequested_.load(); }
     bool proven() const;
     bool refusing() const { return refusing_; }
+    // The client has sent something (or closed) since it connected.
+    bool heardFrom() const { return heardFrom_.load(); }
+    SteadyTime accepted() const { return accepted_; }
     // May be closed to make room for a newcomer: a connection that has not
     // proved itself within a quarter of the handshake time (a real client
     // does in milliseconds), or a proved one with no request and no job for
@@ -97,6 +100,7 @@ private:
     std::atomic<bool> finished_{false};
     std::atomic<bool> stopRequested_{false};
     std::atomic<bool> provenSeen_{false};
+    std::atomic<bool> heardFrom_{false};
     std::mutex reasonLock_;
     std::string stopReason_;
     std::thread thread_;

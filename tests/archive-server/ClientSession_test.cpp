@@ -468,6 +468,21 @@ TEST_F(ClientSession, ConnectionLimitGivesWayOnlyToIdleConnectionsAndRefusesClea
     EXPECT_EQ(d.server().GetServerType(), 3);
 }
 
+TEST_F(ClientSession, NewcomerIsToldEvenWhenRefusalsPileUp) {
+    auto server = serve([](vqarchive::ServerConfig& c) { c.maxConnections = 2; });
+    // Two places and two refusals taken by clients that say nothing.
+    std::vector<std::unique_ptr<RawClient>> silent;
+    for (int i = 1; i <= 4; ++i) {
+        silent.push_back(std::make_unique<RawClient>(server->port()));
+        ASSERT_TRUE(server->waitForLog("client #" + std::to_string(i) + " "));
+    }
+    RawClient c(server->port());
+    EXPECT_EQ(c.initialize().error,
+              "Too many connections: the server serves at most 2 at once; try again later");
+    // The oldest silent refusal made way.
+    EXPECT_TRUE(silent[2]->waitClosedByServer());
+}
+
 TEST_F(ClientSession, HundredClientsAtOnceAreServedOrToldWhy) {
     auto server = serve();
     const int clients = 100;
