@@ -41,6 +41,7 @@ uint32_t parseListenAddress(const std::string& text) {
 struct ArchiveServer::Impl {
     ServerConfig config;
     std::shared_ptr<ArchiveStore> store;
+    StatusCache status;
     ServerLog log;
     bool runtimeStarted = false;
     std::unique_ptr<TCP_Socket> listener;
@@ -156,7 +157,7 @@ void ArchiveServer::Impl::acceptOne() {
                       " at once; try again later";
         }
     }
-    auto session = std::make_unique<ClientSession>(config, *store, log, std::move(socket),
+    auto session = std::make_unique<ClientSession>(config, *store, status, log, std::move(socket),
                                                    ++accepted, refusal);
     session->start();
     sessions.push_back(std::move(session));

@@ -232,11 +232,47 @@ private:
 
 // ---------------------------------------------------------------- processor
 
-RequestProcessor::RequestProcessor(const ServerConfig& config, ArchiveStore& store, ServerLog& log,
-                                   const InetEndpoint& peer, std::string tag,
-                                   BackConnector connector, bool inlineJobs)
-    : config_(config), store_(store), log_(log), peer_(peer), tag_(std::move(tag)),
-      connector_(std::move(connector)), inlineJobs_(inlineJobs),
+StoreStatus StatusCache::get(ArchiveStore& store) {
+    const auto fresh = [&] {
+        std::lock_guard<std::mutex> hold(lock_);
+        return known_ && std::chrono::steady_clock::now() - taken_ < kRefresh;
+    };
+    const auto last = [&] {
+        std::lock_guard<std::mutex> hold(lock_);
+        return last_;
+    };
+    if (fresh())
+        return last();
+    std::unique_lock<std::mutex> asking(asking_, std::try_to_lock);
+    if (!asking.owns_lock()) {
+        {
+            std::lock_guard<std::mutex> hold(lock_);
+            if (known_)
+                return last_;
+        }
+        asking.lock(); // the first answer of all: wait for it
+        if (fresh())
+            return last();
+    }
+    StoreStatus s;
+    try {
+        s = store.status();
+    } catch (const std::exception& e) {
+        s.reachable = false;
+        s.message = e.what();
+    }
+    std::lock_guard<std::mutex> hold(lock_);
+    known_ = true;
+    taken_ = std::chrono::steady_clock::now();
+    last_ = s;
+    return s;
+}
+
+RequestProcessor::RequestProcessor(const ServerConfig& config, ArchiveStore& store,
+                                   StatusCache& status, ServerLog& log, const InetEndpoint& peer,
+                                   std::string tag, BackConnector connector, bool inlineJobs)
+    : config_(config), store_(store), statusCache_(status), log_(log), peer_(peer),
+      tag_(std::move(tag)), connector_(std::move(connector)), inlineJobs_(inlineJobs),
       servant_(std::make_unique<Servant>(*this)),
       unproven_(std::make_unique<ProcessorDispatcher>(&tables().unprovenModule, servant_.get())),
       proven_(std::make_unique<ProcessorDispatcher>(&tables().provenModule, servant_.get())) {}
@@ -417,13 +453,7 @@ void RequestProcessor::status(TStatus* result) {
         state = stBusy;
         message = "Busy";
     } else {
-        StoreStatus s;
-        try {
-            s = store_.status();
-        } catch (const std::exception& e) {
-            s.reachable = false;
-            s.message = e.what();
-        }
+        const StoreStatus s = statusCache_.get(store_);
         state = s.reachable ? stReady : stFailed;
         message = s.message;
     }

@@ -545,6 +545,31 @@ TEST_F(ClientSession, ClientThatStopsReadingCostsOnlyItsOwnConnection) {
     EXPECT_EQ(fast.server().GetServerType(), 3);
 }
 
+TEST_F(ClientSession, ClientThatSendsAndNeverReadsLosesItsConnection) {
+    auto server = serve([](vqarchive::ServerConfig& c) { c.writeTimeoutMs = 300; });
+    RawClient c(server->port());
+    ASSERT_TRUE(c.initialize().passwordValid);
+    std::vector<uint8_t> requests;
+    for (int i = 0; i < 1000; ++i) {
+        const auto r = requestRecord(CALL_GetStatus, {});
+        requests.insert(requests.end(), r.begin(), r.end());
+    }
+    std::atomic<bool> done{false};
+    std::thread flood([&] {
+        try {
+            while (!done)
+                c.sendRaw(requests);
+        } catch (const ORTU_Exception&) {
+            // closed by the server
+        }
+    });
+    // Without a bound it would be served until the kernel's send buffer
+    // filled, which takes a minute of requests.
+    EXPECT_TRUE(server->waitForLog("replies not taken for 300 ms", 10000));
+    done = true;
+    flood.join();
+}
+
 TEST_F(ClientSession, StatusIsBusyWhileAJobRunsAndCancelStopsIt) {
     auto server = serve([](vqarchive::ServerConfig& c) { c.faults.batchDelayMs = 150; });
     RawClient c(server->port());
