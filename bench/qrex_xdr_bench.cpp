@@ -331,7 +331,12 @@ void BM_QREX_DecodeBatch(benchmark::State& state) {
         QREX_TCP_Stream stream(&source);
         Batch b{};
         xdr_batch(stream.input(), &b);
+        const bool decoded = b.count == 32 && b.rows[31].count == 10;
         XDR_Free(&b, xdr_batch);
+        if (!decoded) {
+            state.SkipWithError("the batch did not decode");
+            return;
+        }
     }
     state.SetBytesProcessed(static_cast<int64_t>(wire.size() * state.iterations()));
     state.counters["rows/s"] =
@@ -350,7 +355,7 @@ void BM_TIRPC_DecodeBatch(benchmark::State& state) {
         tirpc_XDR x{};
         tirpc().xdrmem_create(&x, wire.data(), static_cast<unsigned>(wire.size()), TIRPC_DECODE);
         T_Batch b{};
-        const bool decoded = t_batch(&x, &b, 0) && b.count == 32;
+        const bool decoded = t_batch(&x, &b, 0) && b.count == 32 && b.rows[31].count == 10;
         tirpc().xdr_free(t_batch, &b);
         if (!decoded) {
             state.SkipWithError("libtirpc could not decode the batch");

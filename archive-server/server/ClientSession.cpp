@@ -291,6 +291,7 @@ void ClientSession::lingerForClient() {
 std::string ClientSession::serve() {
     const SteadyTime handshakeDeadline = accepted_ + milliseconds(config_.handshakeTimeoutMs);
     SteadyTime lastActivity = steady_clock::now();
+    bool backlogged = false;
     log_.line("%s: connected", tag_.c_str());
     for (;;) {
         // Wait for the next request, watching the deadlines meanwhile.
@@ -306,6 +307,10 @@ std::string ClientSession::serve() {
                     return "replies not taken for " + std::to_string(config_.writeTimeoutMs) +
                            " ms";
                 if (behind > kReplyBacklog) {
+                    if (!backlogged)
+                        log_.line("%s: %zu bytes of replies not taken; its requests wait",
+                                  tag_.c_str(), behind);
+                    backlogged = true;
                     if (stop_.wait(static_cast<ORTU_UINT32>(
                             std::min<long long>(left, kBacklogPollMs))) == ORTU_WAIT_OBJECT_0)
                         return "stopped";
@@ -313,6 +318,7 @@ std::string ClientSession::serve() {
                 }
                 slice = static_cast<uint32_t>(std::min<long long>(slice, left));
             }
+            backlogged = false;
             // A request read ahead with the last one is not on the socket.
             if (stream_->input_buffered())
                 break;

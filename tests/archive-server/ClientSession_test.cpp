@@ -4,6 +4,7 @@
 // beside the request thread, cancellation, fault injection and shutdown.
 #include "ServerTestSupport.h"
 #include "TestSupport.h"
+#include "qrex_wire_support.h"
 
 #include "QREX_Errors.h"
 
@@ -207,32 +208,13 @@ void appendText(std::vector<uint8_t>& out, const std::string& text) {
     out.resize(out.size() + (4 - text.size() % 4) % 4, 0);
 }
 
-std::vector<uint8_t> requestPayload(uint32_t callId, const std::vector<uint8_t>& arguments) {
-    std::vector<uint8_t> payload;
-    appendWords(payload, {7, REQUEST_WITH_HASH, callId, DBServer_HASH});
-    payload.insert(payload.end(), arguments.begin(), arguments.end());
-    return payload;
-}
-
-// The payload cut into fragments of these sizes, the rest in the last one.
-std::vector<uint8_t> fragmented(const std::vector<uint8_t>& payload,
-                                const std::vector<size_t>& sizes) {
-    std::vector<uint8_t> out;
-    size_t at = 0;
-    for (size_t i = 0; i <= sizes.size(); ++i) {
-        const size_t n = i < sizes.size() ? sizes[i] : payload.size() - at;
-        appendWords(out, {(i == sizes.size() ? 0x80000000u : 0u) | static_cast<uint32_t>(n)});
-        out.insert(out.end(), payload.begin() + at, payload.begin() + at + n);
-        at += n;
-    }
-    return out;
-}
-
 // One request record of DBServer in a single fragment whose header claims
 // `missing` bytes more than the record holds.
 std::vector<uint8_t> requestRecord(uint32_t callId, const std::vector<uint8_t>& arguments,
                                    uint32_t missing = 0) {
-    const std::vector<uint8_t> payload = requestPayload(callId, arguments);
+    std::vector<uint8_t> payload;
+    appendWords(payload, {7, REQUEST_WITH_HASH, callId, DBServer_HASH});
+    payload.insert(payload.end(), arguments.begin(), arguments.end());
     std::vector<uint8_t> out;
     appendWords(out, {0x80000000u | static_cast<uint32_t>(payload.size() + missing)});
     out.insert(out.end(), payload.begin(), payload.end());
@@ -290,55 +272,34 @@ TEST_F(ClientSession, RequestsAreServedHoweverTheirFragmentsAreCut) {
     auto server = serve();
     RawClient c(server->port());
     ASSERT_TRUE(c.initialize().passwordValid);
-    // Payload sizes of the fragments before the last; an empty last
-    // fragment ends a record as well as any other.
-    const std::vector<std::vector<size_t>> cuts = {{16}, {8, 8}, {0}, {8, 0, 8}, {4, 12, 0}};
-    uint32_t job = 50;
-    for (const auto& cut : cuts) {
-        SCOPED_TRACE(::testing::PrintToString(cut));
-        c.sendRaw(fragmented(requestPayload(CALL_GetStatus, {}), cut));
-        std::vector<uint8_t> expected;
-        appendWords(expected, {7, REPLY, SUCCESS, stReady});
-        appendText(expected, "ready");
-        EXPECT_EQ(c.receiveRecord(), expected);
-        c.sendRaw(fragmented(requestPayload(CALL_GetServerType, {}), cut));
-        expected.clear();
-        appendWords(expected, {7, REPLY, SUCCESS, 3});
-        EXPECT_EQ(c.receiveRecord(), expected);
+    const auto payload = [](const auto& r) { return qrex_test::Bytes(r.begin() + 4, r.end()); };
+    // Sizes of the fragments before the last, which may be empty.
+    for (const std::vector<size_t>& cut : {std::vector<size_t>{16}, {8, 8}, {0}, {8, 0, 8}}) {
+        c.sendRaw(qrex_test::fragmented(payload(requestRecord(CALL_GetServerType, {})), cut));
+        EXPECT_EQ(c.receiveRecord(), qrex_test::words({7, REPLY, SUCCESS, 3}));
     }
-    // Jobs last: a job at work makes the status busy.
-    for (const auto& cut : cuts) {
-        SCOPED_TRACE(::testing::PrintToString(cut));
-        // The arguments go where the header's last piece went.
-        const auto sql = requestPayload(CALL_SQLExecute, sqlArguments(++job, "SELECT 1 AS n"));
-        std::vector<size_t> sqlCut = cut;
-        sqlCut.back() += sql.size() - 16;
-        c.sendRaw(fragmented(sql, sqlCut));
-        ASSERT_TRUE(c.results().waitSelectDone(job));
-        EXPECT_EQ(valuesOf(c.results().selects(job)),
-                  (std::vector<std::vector<std::string>>{{"1"}}));
-    }
+    const auto sql = payload(requestRecord(CALL_SQLExecute, sqlArguments(9, "SELECT 1 AS n")));
+    c.sendRaw(qrex_test::fragmented(sql, {sql.size()}));
+    ASSERT_TRUE(c.results().waitSelectDone(9));
+    EXPECT_EQ(valuesOf(c.results().selects(9)), (std::vector<std::vector<std::string>>{{"1"}}));
 }
 
 TEST_F(ClientSession, OverlongAnswerIsAWrongPassword) {
     auto server = serve();
-    // The right answer and more, or a length no answer can have: the proof
-    // arrived and does not match.
+    // The right answer and more, or a length no answer has: a wrong answer.
     for (const std::string tail : {"0", "00", "length only"}) {
-        SCOPED_TRACE(tail);
         RawClient c(server->port());
         RawClient::Options o;
         o.proofReply = [&](const std::string& answer) {
             std::vector<uint8_t> bytes;
             if (tail == "length only")
-                appendWords(bytes, {0xFFFFFFFFu});
-            else
-                appendText(bytes, answer + tail);
+                return qrex_test::words({0xFFFFFFFFu});
+            appendText(bytes, answer + tail);
             return bytes;
         };
         const auto reply = c.initialize(o);
-        EXPECT_FALSE(reply.passwordValid);
-        EXPECT_EQ(reply.error, "Invalid password");
+        EXPECT_FALSE(reply.passwordValid) << tail;
+        EXPECT_EQ(reply.error, "Invalid password") << tail;
     }
 }
 
@@ -479,8 +440,7 @@ TEST_F(ClientSession, NewcomerIsToldEvenWhenRefusalsPileUp) {
     RawClient c(server->port());
     EXPECT_EQ(c.initialize().error,
               "Too many connections: the server serves at most 2 at once; try again later");
-    // The oldest silent refusal made way.
-    EXPECT_TRUE(silent[2]->waitClosedByServer());
+    EXPECT_TRUE(silent[2]->waitClosedByServer()); // the oldest silent refusal
 }
 
 TEST_F(ClientSession, HundredClientsAtOnceAreServedOrToldWhy) {
@@ -550,21 +510,17 @@ TEST_F(ClientSession, ClientThatSendsAndNeverReadsLosesItsConnection) {
     RawClient c(server->port());
     ASSERT_TRUE(c.initialize().passwordValid);
     std::vector<uint8_t> requests;
-    for (int i = 0; i < 1000; ++i) {
-        const auto r = requestRecord(CALL_GetStatus, {});
-        requests.insert(requests.end(), r.begin(), r.end());
-    }
+    for (int i = 0; i < 1000; ++i)
+        requests = qrex_test::cat({requests, requestRecord(CALL_GetStatus, {})});
     std::atomic<bool> done{false};
     std::thread flood([&] {
         try {
             while (!done)
                 c.sendRaw(requests);
-        } catch (const ORTU_Exception&) {
-            // closed by the server
+        } catch (const ORTU_Exception&) { // closed by the server
         }
     });
-    // Without a bound it would be served until the kernel's send buffer
-    // filled, which takes a minute of requests.
+    EXPECT_TRUE(server->waitForLog("replies not taken; its requests wait"));
     EXPECT_TRUE(server->waitForLog("replies not taken for 300 ms", 10000));
     done = true;
     flood.join();

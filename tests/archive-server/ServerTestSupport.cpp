@@ -76,11 +76,6 @@ private:
     const ORTU_Event* cancel_;
 };
 
-void rawBytes(XDR_Stream* xdr, void* value) {
-    auto* bytes = static_cast<std::vector<uint8_t>*>(value);
-    xdr->XDR_opaque(bytes->data(), static_cast<qrex_uint32_t>(bytes->size()));
-}
-
 class BackDispatcher : public QREX_Server_Dispatcher {
 public:
     BackDispatcher(const QREX_Module_Def* def, QREX_Servant* servant,
@@ -90,12 +85,13 @@ public:
     void send_reply(void* result, XDR_function function) override {
         if (!proofReply_)
             return QREX_Server_Dispatcher::send_reply(result, function);
-        std::vector<uint8_t> bytes = proofReply_(static_cast<TVerifyRsp*>(result)->digest);
-        QREX_Server_Dispatcher::send_reply(&bytes, rawBytes);
+        auto bytes = proofReply_(static_cast<TVerifyRsp*>(result)->digest);
+        QREX_Server_Dispatcher::send_reply(&bytes, [](XDR_Stream* x, void* v) {
+            auto* b = static_cast<std::vector<uint8_t>*>(v);
+            x->XDR_opaque(b->data(), static_cast<qrex_uint32_t>(b->size()));
+        });
     }
     QREX_Servant* servant_;
-
-private:
     const RawClientOptions::ProofReply& proofReply_;
 };
 
@@ -472,18 +468,10 @@ void RawClient::sendRaw(const std::vector<uint8_t>& bytes) {
 }
 
 std::vector<uint8_t> RawClient::receiveRecord() {
-    std::vector<uint8_t> payload;
-    for (bool last = false; !last;) {
-        uint8_t header[4];
-        socket_->recv_exact(header, sizeof header, 5000, &stop_);
-        const uint32_t word = (uint32_t{header[0]} << 24) | (uint32_t{header[1]} << 16) |
-                              (uint32_t{header[2]} << 8) | header[3];
-        last = (word & 0x80000000u) != 0;
-        const size_t at = payload.size();
-        payload.resize(at + (word & 0x7FFFFFFFu));
-        if (payload.size() > at)
-            socket_->recv_exact(payload.data() + at, payload.size() - at, 5000, &stop_);
-    }
+    uint8_t h[4];
+    socket_->recv_exact(h, sizeof h, 5000, &stop_);
+    std::vector<uint8_t> payload(((h[0] & 0x7Fu) << 24) | (h[1] << 16) | (h[2] << 8) | h[3]);
+    socket_->recv_exact(payload.data(), payload.size(), 5000, &stop_);
     return payload;
 }
 

@@ -160,8 +160,8 @@ public:
 
     // Writes bytes as they are on the request connection.
     void sendRaw(const std::vector<uint8_t>& bytes);
-    // Reads one record from the request connection as the server framed
-    // it, fragments joined (when no call is waiting for it).
+    // Reads a reply of one fragment from the request connection (when no
+    // call waits for it).
     std::vector<uint8_t> receiveRecord();
     // Ends what the client sends (a half close): the server reads the end.
     void shutdownSending();

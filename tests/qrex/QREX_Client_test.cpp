@@ -432,30 +432,3 @@ TEST(Client_Call, ReplyCutShortIsAFailureThoughItsResultDecoded) {
     QREX_TCP_Client_Connection c(&adapter);
     EXPECT_THROW(add(c, 40, 2), QREX_Communication_Error);
 }
-
-TEST(Client_Loopback, ReplyIsReadHoweverItsFragmentsAreCut) {
-    // Payload sizes of the fragments before the last, which may be empty.
-    const std::vector<std::vector<size_t>> cuts = {{16}, {8, 8}, {0}, {4, 0, 12}, {12, 4, 0}};
-    for (const auto& cut : cuts) {
-        SCOPED_TRACE(::testing::PrintToString(cut));
-        TCP_Socket listener(0, nullptr);
-        listener.listen();
-        TCP_Socket client;
-        client.open(InetEndpoint{InetAddress::loopback(), listener.local_endpoint().port}, 5000);
-        const std::unique_ptr<TCP_Socket> server = listener.accept(5000);
-        const Bytes reply = words({1, REPLY, SUCCESS, 42});
-        Bytes wire;
-        size_t at = 0;
-        for (size_t i = 0; i <= cut.size(); ++i) {
-            const size_t n = i < cut.size() ? cut[i] : reply.size() - at;
-            wire = cat({wire, fragment(Bytes(reply.begin() + at, reply.begin() + at + n),
-                                       i == cut.size())});
-            at += n;
-        }
-        // Waiting in the socket before the call asks for it.
-        server->send(wire.data(), wire.size(), 5000);
-        Socket_Adapter adapter(&client);
-        QREX_TCP_Client_Connection c(&adapter);
-        EXPECT_EQ(add(c, 20, 22), 42);
-    }
-}

@@ -682,14 +682,10 @@ namespace {
 
 // A SelectResult call as the server frames it: id 7, no rows, no more,
 // success. extra: bytes the fragment header claims beyond what is there.
-vqlink_test::Bytes select_result_payload() {
-    return vqlink_test::words({1, REQUEST_WITH_HASH, IPC_DA_DBClient::CALL_SelectResult,
-                               IPC_DA_DBClient::DBClient_HASH, 7, 0, 0, 0, 0, 0});
-}
-
 vqlink_test::Bytes select_result_call(qrex_uint32_t extra) {
     using namespace vqlink_test;
-    const Bytes payload = select_result_payload();
+    Bytes payload = words({1, REQUEST_WITH_HASH, IPC_DA_DBClient::CALL_SelectResult,
+                           IPC_DA_DBClient::DBClient_HASH, 7, 0, 0, 0, 0, 0});
     return cat(
         {words({RM_LAST_FRAGMENT | static_cast<qrex_uint32_t>(payload.size() + extra)}), payload});
 }
@@ -712,27 +708,15 @@ TEST_F(Connect_Test, ResultRecordCutShortIsNotDelivered) {
 }
 
 TEST_F(Connect_Test, ResultRecordIsDeliveredHoweverItsFragmentsAreCut) {
-    using namespace vqlink_test;
     std::atomic<int> delivered{0};
     Recorder::get().inside_callback = [&](const Event&) { ++delivered; };
     Test_Archive_Server server;
     ASSERT_EQ(Connect("127.0.0.1", server.port(), "secret"), 0);
-    const Bytes payload = select_result_payload();
-    // Payload sizes of the fragments before the last, which may be empty.
-    const std::vector<std::vector<size_t>> cuts = {{40}, {20, 20}, {0}, {16, 0, 24}, {8, 32, 0}};
+    const auto call = select_result_call(0);
     int expected = 0;
-    for (const auto& cut : cuts) {
-        SCOPED_TRACE(::testing::PrintToString(cut));
-        Bytes wire;
-        size_t at = 0;
-        for (size_t i = 0; i <= cut.size(); ++i) {
-            const size_t n = i < cut.size() ? cut[i] : payload.size() - at;
-            wire = cat(
-                {wire, qrex_test::fragment(Bytes(payload.begin() + at, payload.begin() + at + n),
-                                           i == cut.size())});
-            at += n;
-        }
-        ASSERT_TRUE(server.send_back_raw(wire, false));
+    for (const std::vector<size_t>& cut : {std::vector<size_t>{40}, {0}, {16, 0, 24}, {8, 32, 0}}) {
+        const vqlink_test::Bytes payload(call.begin() + 4, call.end());
+        ASSERT_TRUE(server.send_back_raw(qrex_test::fragmented(payload, cut), false));
         ++expected;
         EXPECT_TRUE(eventually([&] { return delivered.load() == expected; }));
     }
