@@ -274,6 +274,19 @@ std::vector<char> qrex_encoded_batch() {
     return sink.bytes;
 }
 
+// The fragments' payloads joined, as libtirpc's memory streams read them.
+std::vector<char> payload_of(const std::vector<char>& wire) {
+    std::vector<char> payload;
+    for (size_t at = 0; at + 4 <= wire.size();) {
+        const unsigned char* h = reinterpret_cast<const unsigned char*>(&wire[at]);
+        const size_t n =
+            ((size_t{h[0]} & 0x7F) << 24) | (size_t{h[1]} << 16) | (size_t{h[2]} << 8) | h[3];
+        payload.insert(payload.end(), wire.begin() + at + 4, wire.begin() + at + 4 + n);
+        at += 4 + n;
+    }
+    return payload;
+}
+
 void BM_QREX_EncodeBatch(benchmark::State& state) {
     runtime();
     Sample sample;
@@ -318,7 +331,12 @@ void BM_QREX_DecodeBatch(benchmark::State& state) {
         QREX_TCP_Stream stream(&source);
         Batch b{};
         xdr_batch(stream.input(), &b);
+        const bool decoded = b.count == 32 && b.rows[31].count == 10;
         XDR_Free(&b, xdr_batch);
+        if (!decoded) {
+            state.SkipWithError("the batch did not decode");
+            return;
+        }
     }
     state.SetBytesProcessed(static_cast<int64_t>(wire.size() * state.iterations()));
     state.counters["rows/s"] =
@@ -330,14 +348,19 @@ void BM_TIRPC_DecodeBatch(benchmark::State& state) {
         state.SkipWithError("libtirpc.so.3 not installed");
         return;
     }
-    std::vector<char> wire = qrex_encoded_batch();
-    wire.erase(wire.begin(), wire.begin() + 4); // the same payload without the record mark
+    // The same payload without its record marks: the batch is longer than
+    // one fragment.
+    std::vector<char> wire = payload_of(qrex_encoded_batch());
     for (auto _ : state) {
         tirpc_XDR x{};
         tirpc().xdrmem_create(&x, wire.data(), static_cast<unsigned>(wire.size()), TIRPC_DECODE);
         T_Batch b{};
-        t_batch(&x, &b, 0);
+        const bool decoded = t_batch(&x, &b, 0) && b.count == 32 && b.rows[31].count == 10;
         tirpc().xdr_free(t_batch, &b);
+        if (!decoded) {
+            state.SkipWithError("libtirpc could not decode the batch");
+            return;
+        }
     }
     state.SetBytesProcessed(static_cast<int64_t>(wire.size() * state.iterations()));
     state.counters["rows/s"] =
@@ -389,16 +412,7 @@ void BM_TIRPC_DecodeByteArray(benchmark::State& state) {
         state.SkipWithError("libtirpc.so.3 not installed");
         return;
     }
-    std::vector<char> wire = byte_array_wire();
-    // One fragment per 4092 bytes: rebuild the plain payload.
-    std::vector<char> payload;
-    for (size_t at = 0; at + 4 <= wire.size();) {
-        const unsigned char* h = reinterpret_cast<const unsigned char*>(&wire[at]);
-        const size_t n =
-            ((size_t{h[0]} & 0x7F) << 24) | (size_t{h[1]} << 16) | (size_t{h[2]} << 8) | h[3];
-        payload.insert(payload.end(), wire.begin() + at + 4, wire.begin() + at + 4 + n);
-        at += 4 + n;
-    }
+    std::vector<char> payload = payload_of(byte_array_wire());
     for (auto _ : state) {
         tirpc_XDR x{};
         tirpc().xdrmem_create(&x, payload.data(), static_cast<unsigned>(payload.size()),

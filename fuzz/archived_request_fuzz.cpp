@@ -62,17 +62,21 @@ public:
 
 class AnsweringChannel : public QREX_Client_Connection {
 public:
-    void call(qrex_uint32_t call_id, qrex_uint32_t, void* result, XDR_function, void* arguments,
-              XDR_function argument_function, qrex_uint32_t) override {
+    void call(qrex_uint32_t call_id, qrex_uint32_t, void* result, XDR_function result_function,
+              void* arguments, XDR_function argument_function, qrex_uint32_t) override {
         NullOutput sink;
         XDR_StreamOutput out(&sink);
         argument_function(&out, arguments);
         if (call_id == IPC_DA_DBClient::CALL_VerifyPassword) {
             const auto* request = static_cast<const IPC_DA_DBClient::TVerifyReq*>(arguments);
-            auto* answer = static_cast<IPC_DA_DBClient::TVerifyRsp*>(result);
+            // The right answer as the wire brings it, one record of 44 bytes.
             const std::string text =
                 expectedAnswer(kPassword, request->token ? request->token : "");
-            std::snprintf(answer->digest, sizeof answer->digest, "%s", text.c_str());
+            uint8_t reply[48] = {0x80, 0, 0, 44, 0, 0, 0, 40};
+            std::memcpy(reply + 8, text.data(), std::min<size_t>(text.size(), 40));
+            MemoryAdapter adapter(reply, sizeof reply);
+            QREX_TCP_Stream stream(&adapter);
+            result_function(stream.input(), result);
         }
     }
 };
@@ -147,8 +151,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     MemoryAdapter adapter(data, size);
     QREX_TCP_Stream stream(&adapter);
     const InetEndpoint peer{InetAddress::loopback(), 40000};
+    StatusCache status;
     RequestProcessor processor(
-        config(), store, log, peer, "fuzz",
+        config(), store, status, log, peer, "fuzz",
         [](const InetEndpoint&, uint32_t) -> std::unique_ptr<QREX_Client_Connection> {
             return std::make_unique<AnsweringChannel>();
         },

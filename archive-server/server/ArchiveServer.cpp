@@ -25,6 +25,9 @@ namespace {
 
 // How often the acceptor looks for sessions that have ended.
 constexpr uint32_t kReapIntervalMs = 200;
+// Refusals under way that have all been asked, per place, before a newcomer
+// is closed without an answer.
+constexpr uint32_t kRefusalsPerPlace = 4;
 
 uint32_t parseListenAddress(const std::string& text) {
     in_addr a{};
@@ -38,6 +41,7 @@ uint32_t parseListenAddress(const std::string& text) {
 struct ArchiveServer::Impl {
     ServerConfig config;
     std::shared_ptr<ArchiveStore> store;
+    StatusCache status;
     ServerLog log;
     bool runtimeStarted = false;
     std::unique_ptr<TCP_Socket> listener;
@@ -70,7 +74,7 @@ size_t ArchiveServer::Impl::active() const {
 size_t ArchiveServer::Impl::refusing() const {
     size_t n = 0;
     for (const auto& s : sessions)
-        if (!s->finished() && s->refusing())
+        if (!s->finished() && !s->stopRequested() && s->refusing())
             ++n;
     return n;
 }
@@ -128,19 +132,32 @@ void ArchiveServer::Impl::acceptOne() {
             log.line("connection limit of %u reached: %s makes room for %s", limit,
                      idle->tag().c_str(), peer.c_str());
             idle->requestStop("closed to make room for a new connection");
-        } else if (refusing() >= limit) {
-            // Refusals are cheap but not free: a flood past this is closed
-            // without an answer.
-            log.line("connection limit of %u reached: %s closed, too many refusals under way",
-                     limit, peer.c_str());
-            return; // the socket closes as it goes out of scope
         } else {
+            // Refusals are cheap but not free: past the limit, the oldest
+            // one that is still waiting for its Initialize goes, so that
+            // whoever asks is told. Refusals that were asked end within the
+            // linger time, so only a flood of those is closed unanswered.
+            if (refusing() >= limit) {
+                ClientSession* silent = nullptr;
+                for (const auto& s : sessions)
+                    if (s->refusing() && !s->finished() && !s->stopRequested() && !s->heardFrom() &&
+                        (!silent || s->accepted() < silent->accepted()))
+                        silent = s.get();
+                if (silent) {
+                    silent->requestStop("refusal dropped for a newer one: nothing was asked");
+                } else if (refusing() >= kRefusalsPerPlace * limit) {
+                    log.line("connection limit of %u reached: %s closed, too many refusals "
+                             "under way",
+                             limit, peer.c_str());
+                    return; // the socket closes as it goes out of scope
+                }
+            }
             log.line("connection limit of %u reached: refusing %s", limit, peer.c_str());
             refusal = "Too many connections: the server serves at most " + std::to_string(limit) +
                       " at once; try again later";
         }
     }
-    auto session = std::make_unique<ClientSession>(config, *store, log, std::move(socket),
+    auto session = std::make_unique<ClientSession>(config, *store, status, log, std::move(socket),
                                                    ++accepted, refusal);
     session->start();
     sessions.push_back(std::move(session));

@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
+#include <linux/sockios.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 
 namespace vqarchive {
@@ -27,6 +29,12 @@ constexpr size_t kRequestMemoryAllowance = 128 * 1024;
 constexpr size_t kBackReplyBudget = 64 * 1024;
 // How often a waiting session looks at its deadlines.
 constexpr uint32_t kWaitSliceMs = 250;
+// Replies the client has not taken, in bytes, past which no more of its
+// requests are read: a client that sends and never reads must not make
+// the server work for a queue nobody takes. How often such a session
+// looks whether the client has begun to read.
+constexpr size_t kReplyBacklog = 64 * 1024;
+constexpr uint32_t kBacklogPollMs = 20;
 // How long a refused client gets to close its connections first, and how
 // much it may send meanwhile.
 constexpr uint32_t kLingerMs = 2000;
@@ -113,20 +121,42 @@ void LimitedSocketAdapter::read_exact(void* buffer, size_t n) {
     }
 }
 
+size_t LimitedSocketAdapter::untaken(SteadyTime* oldest) {
+    int queued = 0;
+    if (!socket_.is_open() || ::ioctl(socket_.handle(), SIOCOUTQ, &queued) != 0 || queued < 0)
+        queued = 0;
+    const uint64_t taken = written_ - std::min<uint64_t>(written_, static_cast<uint64_t>(queued));
+    while (!writes_.empty() && writes_.front().first <= taken)
+        writes_.pop_front();
+    if (writes_.empty())
+        return 0;
+    *oldest = writes_.front().second;
+    return static_cast<size_t>(written_ - taken);
+}
+
 void LimitedSocketAdapter::write(const void* buffer, size_t n) {
     if (!socket_.is_open())
         fail("LimitedSocketAdapter::write", WSAENOTCONN_CODE);
+    const SteadyTime now = steady_clock::now();
+    long long timeout = writeTimeoutMs_;
+    SteadyTime oldest;
+    if (untaken(&oldest))
+        timeout = millisecondsUntil(oldest + milliseconds(writeTimeoutMs_));
+    if (timeout <= 0)
+        fail("LimitedSocketAdapter::write", WSAETIMEDOUT_CODE);
     try {
-        socket_.send(buffer, n, writeTimeoutMs_, cancel_);
+        socket_.send(buffer, n, static_cast<ORTU_UINT32>(timeout), cancel_);
     } catch (const Socket_Error& e) {
         fail("LimitedSocketAdapter::write", e.code());
     }
+    written_ += n;
+    writes_.emplace_back(written_, now);
 }
 
 // ---------------------------------------------------------------- session
 
-ClientSession::ClientSession(const ServerConfig& config, ArchiveStore& store, ServerLog& log,
-                             std::unique_ptr<TCP_Socket> socket, uint64_t number,
+ClientSession::ClientSession(const ServerConfig& config, ArchiveStore& store, StatusCache& status,
+                             ServerLog& log, std::unique_ptr<TCP_Socket> socket, uint64_t number,
                              const std::string& refusal)
     : config_(config), log_(log), socket_(std::move(socket)),
       tag_("client #" + std::to_string(number) + " " +
@@ -135,7 +165,7 @@ ClientSession::ClientSession(const ServerConfig& config, ArchiveStore& store, Se
       stop_(true), adapter_(*socket_, &stop_, config.writeTimeoutMs),
       stream_(std::make_unique<QREX_TCP_Stream>(&adapter_)),
       processor_(std::make_unique<RequestProcessor>(
-          config, store, log, socket_->peer_endpoint(), tag_,
+          config, store, status, log, socket_->peer_endpoint(), tag_,
           [this](const InetEndpoint& target, uint32_t timeoutMs) {
               return connectBack(target, timeoutMs);
           })),
@@ -261,16 +291,37 @@ void ClientSession::lingerForClient() {
 std::string ClientSession::serve() {
     const SteadyTime handshakeDeadline = accepted_ + milliseconds(config_.handshakeTimeoutMs);
     SteadyTime lastActivity = steady_clock::now();
+    bool backlogged = false;
     log_.line("%s: connected", tag_.c_str());
     for (;;) {
         // Wait for the next request, watching the deadlines meanwhile.
         for (;;) {
             if (processor_->closing())
                 return processor_->closingReason();
+            uint32_t slice = kWaitSliceMs;
+            SteadyTime oldest;
+            if (const size_t behind = adapter_.untaken(&oldest)) {
+                const long long left =
+                    millisecondsUntil(oldest + milliseconds(config_.writeTimeoutMs));
+                if (left <= 0)
+                    return "replies not taken for " + std::to_string(config_.writeTimeoutMs) +
+                           " ms";
+                if (behind > kReplyBacklog) {
+                    if (!backlogged)
+                        log_.line("%s: %zu bytes of replies not taken; its requests wait",
+                                  tag_.c_str(), behind);
+                    backlogged = true;
+                    if (stop_.wait(static_cast<ORTU_UINT32>(
+                            std::min<long long>(left, kBacklogPollMs))) == ORTU_WAIT_OBJECT_0)
+                        return "stopped";
+                    continue;
+                }
+                slice = static_cast<uint32_t>(std::min<long long>(slice, left));
+            }
+            backlogged = false;
             // A request read ahead with the last one is not on the socket.
             if (stream_->input_buffered())
                 break;
-            uint32_t slice = kWaitSliceMs;
             if (!provenSeen_) {
                 const long long left = millisecondsUntil(handshakeDeadline);
                 if (left <= 0)
@@ -280,8 +331,10 @@ std::string ClientSession::serve() {
             }
             const ORTU_Fd_Waitable readable(socket_->handle(), POLLIN);
             const ORTU_UINT32 r = ortu_wait_cancelable(readable, &stop_, slice);
-            if (r == ORTU_WAIT_OBJECT_0)
+            if (r == ORTU_WAIT_OBJECT_0) {
+                heardFrom_ = true;
                 break;
+            }
             if (r == ORTU_WAIT_OBJECT_0 + 1)
                 return "stopped";
             if (r != ORTU_WAIT_TIMEOUT)

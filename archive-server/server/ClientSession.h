@@ -7,6 +7,7 @@
 #include "RequestProcessor.h"
 
 #include <atomic>
+#include <deque>
 #include <memory>
 #include <string>
 #include <thread>
@@ -27,6 +28,11 @@ public:
     void read_exact(void* buffer, size_t n) override;
     void write(const void* buffer, size_t n) override;
 
+    // Bytes written that the peer has not taken yet (as far as this end can
+    // tell: not acknowledged), and when the oldest of them was written.
+    // The write deadline counts from that moment, not from a blocked send.
+    size_t untaken(SteadyTime* oldest);
+
     // Why the last operation failed, for the log: a Winsock code, or 0.
     uint32_t lastError() const { return lastError_; }
     bool overBudget() const { return overBudget_; }
@@ -42,6 +48,9 @@ private:
     size_t used_ = 0;
     uint32_t lastError_ = 0;
     bool overBudget_ = false;
+    // Bytes written in all, and each write's end among them with its start.
+    uint64_t written_ = 0;
+    std::deque<std::pair<uint64_t, SteadyTime>> writes_;
 };
 
 class ClientSession {
@@ -49,8 +58,8 @@ public:
     // number: a running count of connections, for the log. A refusal not
     // empty makes a connection the server has no room for: its Initialize
     // is answered with that text (passwordValid true) and it is closed.
-    ClientSession(const ServerConfig& config, ArchiveStore& store, ServerLog& log,
-                  std::unique_ptr<TCP_Socket> socket, uint64_t number,
+    ClientSession(const ServerConfig& config, ArchiveStore& store, StatusCache& status,
+                  ServerLog& log, std::unique_ptr<TCP_Socket> socket, uint64_t number,
                   const std::string& refusal = std::string());
     ~ClientSession(); // stops and joins
     ClientSession(const ClientSession&) = delete;
@@ -63,6 +72,9 @@ public:
     bool stopRequested() const { return stopRequested_.load(); }
     bool proven() const;
     bool refusing() const { return refusing_; }
+    // The client has sent something (or closed) since it connected.
+    bool heardFrom() const { return heardFrom_.load(); }
+    SteadyTime accepted() const { return accepted_; }
     // May be closed to make room for a newcomer: a connection that has not
     // proved itself within a quarter of the handshake time (a real client
     // does in milliseconds), or a proved one with no request and no job for
@@ -97,6 +109,7 @@ private:
     std::atomic<bool> finished_{false};
     std::atomic<bool> stopRequested_{false};
     std::atomic<bool> provenSeen_{false};
+    std::atomic<bool> heardFrom_{false};
     std::mutex reasonLock_;
     std::string stopReason_;
     std::thread thread_;

@@ -100,6 +100,26 @@ char* copyText(const std::string& s) {
     return qrex_strdup(s.c_str());
 }
 
+// The proof's answer as it arrived. An answer longer than any right one
+// still arrived: it is a wrong answer, not a failed exchange, so only its
+// length is read (the rest of the reply is dropped with the record).
+struct ProofAnswer {
+    char digest[sizeof(IPC_DA_DBClient::TVerifyRsp::digest)] = {};
+    bool overlong = false;
+};
+
+void xdr_ProofAnswer(XDR_Stream* xdr, void* value) {
+    auto* answer = static_cast<ProofAnswer*>(value);
+    qrex_uint32_t length = 0;
+    xdr->XDR_uint32(&length);
+    if (length >= sizeof answer->digest) {
+        answer->overlong = true;
+        return;
+    }
+    xdr->XDR_opaque(answer->digest, length);
+    answer->digest[length] = '\0';
+}
+
 std::vector<uint32_t> idsOf(uint32_t count, const uint32_t* ids) {
     if (!ids || count == 0)
         return {};
@@ -212,11 +232,47 @@ private:
 
 // ---------------------------------------------------------------- processor
 
-RequestProcessor::RequestProcessor(const ServerConfig& config, ArchiveStore& store, ServerLog& log,
-                                   const InetEndpoint& peer, std::string tag,
-                                   BackConnector connector, bool inlineJobs)
-    : config_(config), store_(store), log_(log), peer_(peer), tag_(std::move(tag)),
-      connector_(std::move(connector)), inlineJobs_(inlineJobs),
+StoreStatus StatusCache::get(ArchiveStore& store) {
+    const auto fresh = [&] {
+        std::lock_guard<std::mutex> hold(lock_);
+        return known_ && std::chrono::steady_clock::now() - taken_ < kRefresh;
+    };
+    const auto last = [&] {
+        std::lock_guard<std::mutex> hold(lock_);
+        return last_;
+    };
+    if (fresh())
+        return last();
+    std::unique_lock<std::mutex> asking(asking_, std::try_to_lock);
+    if (!asking.owns_lock()) {
+        {
+            std::lock_guard<std::mutex> hold(lock_);
+            if (known_)
+                return last_;
+        }
+        asking.lock(); // the first answer of all: wait for it
+        if (fresh())
+            return last();
+    }
+    StoreStatus s;
+    try {
+        s = store.status();
+    } catch (const std::exception& e) {
+        s.reachable = false;
+        s.message = e.what();
+    }
+    std::lock_guard<std::mutex> hold(lock_);
+    known_ = true;
+    taken_ = std::chrono::steady_clock::now();
+    last_ = s;
+    return s;
+}
+
+RequestProcessor::RequestProcessor(const ServerConfig& config, ArchiveStore& store,
+                                   StatusCache& status, ServerLog& log, const InetEndpoint& peer,
+                                   std::string tag, BackConnector connector, bool inlineJobs)
+    : config_(config), store_(store), statusCache_(status), log_(log), peer_(peer),
+      tag_(std::move(tag)), connector_(std::move(connector)), inlineJobs_(inlineJobs),
       servant_(std::make_unique<Servant>(*this)),
       unproven_(std::make_unique<ProcessorDispatcher>(&tables().unprovenModule, servant_.get())),
       proven_(std::make_unique<ProcessorDispatcher>(&tables().provenModule, servant_.get())) {}
@@ -354,16 +410,18 @@ void RequestProcessor::initialize(TInitializeResult* result, const TInitialize* 
     }
     IPC_DA_DBClient::TVerifyReq request{};
     request.token = challenge.data();
-    IPC_DA_DBClient::TVerifyRsp answer{};
+    ProofAnswer answer;
     try {
-        client_->VerifyPassword(&answer, &request);
+        back_->call(IPC_DA_DBClient::CALL_VerifyPassword, IPC_DA_DBClient::DBClient_HASH, &answer,
+                    xdr_ProofAnswer, &request, IPC_DA_DBClient::xdr_TVerifyReq, 0);
     } catch (const ORTU_Exception& e) {
         refuse(result, true, "The password check over the back connection failed",
                std::string("VerifyPassword on the back connection failed: ") + e.what());
         return;
     }
-    const bool valid = answerMatches(expectedAnswer(config_.password, challenge), answer.digest,
-                                     sizeof answer.digest);
+    const bool valid =
+        !answer.overlong && answerMatches(expectedAnswer(config_.password, challenge),
+                                          answer.digest, sizeof answer.digest);
     if (!config_.faults.initializeError.empty()) {
         refuse(result, valid, config_.faults.initializeError.c_str(),
                std::string("configured Initialize error (fault injection), proof ") +
@@ -395,13 +453,7 @@ void RequestProcessor::status(TStatus* result) {
         state = stBusy;
         message = "Busy";
     } else {
-        StoreStatus s;
-        try {
-            s = store_.status();
-        } catch (const std::exception& e) {
-            s.reachable = false;
-            s.message = e.what();
-        }
+        const StoreStatus s = statusCache_.get(store_);
         state = s.reachable ? stReady : stFailed;
         message = s.message;
     }

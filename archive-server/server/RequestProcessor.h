@@ -33,14 +33,34 @@ using SteadyTime = std::chrono::steady_clock::time_point;
 using BackConnector = std::function<std::unique_ptr<QREX_Client_Connection>(
     const InetEndpoint& target, uint32_t timeoutMs)>;
 
+// The archive's state as GetStatus reports it, shared by the connections
+// of one server. Asking the archive opens its database (hundreds of
+// microseconds, seconds for a database that does not answer), so it is
+// asked at most once per refresh period whoever polls, by one caller at a
+// time while the others take the last answer. Another server on the same
+// database changes nothing that this answer holds.
+class StatusCache {
+public:
+    StoreStatus get(ArchiveStore& store);
+
+    static constexpr std::chrono::milliseconds kRefresh{1000};
+
+private:
+    std::mutex asking_;
+    std::mutex lock_;
+    bool known_ = false;
+    SteadyTime taken_{};
+    StoreStatus last_;
+};
+
 class RequestProcessor {
 public:
     // peer: the request connection's remote end; tag names the connection
     // in log lines. inlineJobs runs each job on the request thread (for the
     // fuzzer, which needs every input to be handled the same way).
-    RequestProcessor(const ServerConfig& config, ArchiveStore& store, ServerLog& log,
-                     const InetEndpoint& peer, std::string tag, BackConnector connector,
-                     bool inlineJobs = false);
+    RequestProcessor(const ServerConfig& config, ArchiveStore& store, StatusCache& status,
+                     ServerLog& log, const InetEndpoint& peer, std::string tag,
+                     BackConnector connector, bool inlineJobs = false);
     ~RequestProcessor();
     RequestProcessor(const RequestProcessor&) = delete;
     RequestProcessor& operator=(const RequestProcessor&) = delete;
@@ -91,6 +111,7 @@ private:
 
     const ServerConfig& config_;
     ArchiveStore& store_;
+    StatusCache& statusCache_;
     ServerLog& log_;
     InetEndpoint peer_;
     std::string tag_;

@@ -4,6 +4,7 @@
 // beside the request thread, cancellation, fault injection and shutdown.
 #include "ServerTestSupport.h"
 #include "TestSupport.h"
+#include "qrex_wire_support.h"
 
 #include "QREX_Errors.h"
 
@@ -267,6 +268,41 @@ TEST_F(ClientSession, TruncatedRequestIsNeverRun) {
     }
 }
 
+TEST_F(ClientSession, RequestsAreServedHoweverTheirFragmentsAreCut) {
+    auto server = serve();
+    RawClient c(server->port());
+    ASSERT_TRUE(c.initialize().passwordValid);
+    const auto payload = [](const auto& r) { return qrex_test::Bytes(r.begin() + 4, r.end()); };
+    // Sizes of the fragments before the last, which may be empty.
+    for (const std::vector<size_t>& cut : {std::vector<size_t>{16}, {8, 8}, {0}, {8, 0, 8}}) {
+        c.sendRaw(qrex_test::fragmented(payload(requestRecord(CALL_GetServerType, {})), cut));
+        EXPECT_EQ(c.receiveRecord(), qrex_test::words({7, REPLY, SUCCESS, 3}));
+    }
+    const auto sql = payload(requestRecord(CALL_SQLExecute, sqlArguments(9, "SELECT 1 AS n")));
+    c.sendRaw(qrex_test::fragmented(sql, {sql.size()}));
+    ASSERT_TRUE(c.results().waitSelectDone(9));
+    EXPECT_EQ(valuesOf(c.results().selects(9)), (std::vector<std::vector<std::string>>{{"1"}}));
+}
+
+TEST_F(ClientSession, OverlongAnswerIsAWrongPassword) {
+    auto server = serve();
+    // The right answer and more, or a length no answer has: a wrong answer.
+    for (const std::string tail : {"0", "00", "length only"}) {
+        RawClient c(server->port());
+        RawClient::Options o;
+        o.proofReply = [&](const std::string& answer) {
+            std::vector<uint8_t> bytes;
+            if (tail == "length only")
+                return qrex_test::words({0xFFFFFFFFu});
+            appendText(bytes, answer + tail);
+            return bytes;
+        };
+        const auto reply = c.initialize(o);
+        EXPECT_FALSE(reply.passwordValid) << tail;
+        EXPECT_EQ(reply.error, "Invalid password") << tail;
+    }
+}
+
 TEST_F(ClientSession, RequestLimitCountsThePayloadAndIsCheckedBeforeItRuns) {
     auto server = serve([](vqarchive::ServerConfig& c) { c.maxRequestBytes = 65536; });
     RawClient c(server->port());
@@ -393,6 +429,20 @@ TEST_F(ClientSession, ConnectionLimitGivesWayOnlyToIdleConnectionsAndRefusesClea
     EXPECT_EQ(d.server().GetServerType(), 3);
 }
 
+TEST_F(ClientSession, NewcomerIsToldEvenWhenRefusalsPileUp) {
+    auto server = serve([](vqarchive::ServerConfig& c) { c.maxConnections = 2; });
+    // Two places and two refusals taken by clients that say nothing.
+    std::vector<std::unique_ptr<RawClient>> silent;
+    for (int i = 1; i <= 4; ++i) {
+        silent.push_back(std::make_unique<RawClient>(server->port()));
+        ASSERT_TRUE(server->waitForLog("client #" + std::to_string(i) + " "));
+    }
+    RawClient c(server->port());
+    EXPECT_EQ(c.initialize().error,
+              "Too many connections: the server serves at most 2 at once; try again later");
+    EXPECT_TRUE(silent[2]->waitClosedByServer()); // the oldest silent refusal
+}
+
 TEST_F(ClientSession, HundredClientsAtOnceAreServedOrToldWhy) {
     auto server = serve();
     const int clients = 100;
@@ -453,6 +503,27 @@ TEST_F(ClientSession, ClientThatStopsReadingCostsOnlyItsOwnConnection) {
     EXPECT_TRUE(slow.waitClosedByServer(20000));
     slow.releaseStall();
     EXPECT_EQ(fast.server().GetServerType(), 3);
+}
+
+TEST_F(ClientSession, ClientThatSendsAndNeverReadsLosesItsConnection) {
+    auto server = serve([](vqarchive::ServerConfig& c) { c.writeTimeoutMs = 300; });
+    RawClient c(server->port());
+    ASSERT_TRUE(c.initialize().passwordValid);
+    std::vector<uint8_t> requests;
+    for (int i = 0; i < 1000; ++i)
+        requests = qrex_test::cat({requests, requestRecord(CALL_GetStatus, {})});
+    std::atomic<bool> done{false};
+    std::thread flood([&] {
+        try {
+            while (!done)
+                c.sendRaw(requests);
+        } catch (const ORTU_Exception&) { // closed by the server
+        }
+    });
+    EXPECT_TRUE(server->waitForLog("replies not taken; its requests wait"));
+    EXPECT_TRUE(server->waitForLog("replies not taken for 300 ms", 10000));
+    done = true;
+    flood.join();
 }
 
 TEST_F(ClientSession, StatusIsBusyWhileAJobRunsAndCancelStopsIt) {

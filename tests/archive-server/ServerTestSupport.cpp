@@ -78,9 +78,21 @@ private:
 
 class BackDispatcher : public QREX_Server_Dispatcher {
 public:
-    BackDispatcher(const QREX_Module_Def* def, QREX_Servant* servant)
-        : QREX_Server_Dispatcher(def), servant_(servant) {}
+    BackDispatcher(const QREX_Module_Def* def, QREX_Servant* servant,
+                   const RawClientOptions::ProofReply& proofReply)
+        : QREX_Server_Dispatcher(def), servant_(servant), proofReply_(proofReply) {}
+    // The proof's is the only reply on the back connection.
+    void send_reply(void* result, XDR_function function) override {
+        if (!proofReply_)
+            return QREX_Server_Dispatcher::send_reply(result, function);
+        auto bytes = proofReply_(static_cast<TVerifyRsp*>(result)->digest);
+        QREX_Server_Dispatcher::send_reply(&bytes, [](XDR_Stream* x, void* v) {
+            auto* b = static_cast<std::vector<uint8_t>*>(v);
+            x->XDR_opaque(b->data(), static_cast<qrex_uint32_t>(b->size()));
+        });
+    }
     QREX_Servant* servant_;
+    const RawClientOptions::ProofReply& proofReply_;
 };
 
 QREX_Servant* backServant(QREX_Server_Dispatcher* d) {
@@ -394,7 +406,7 @@ void RawClient::serveBack() {
             listener_->accept(TCP_Socket::TCP_DEFAULT_TIMEOUT, &stop_);
         TestAdapter adapter(accepted.get(), &stop_);
         QREX_TCP_Stream stream(&adapter);
-        BackDispatcher dispatcher(backModule(), servant_.get());
+        BackDispatcher dispatcher(backModule(), servant_.get(), options_.proofReply);
         for (;;) {
             // Calls read ahead with the last one are in the stream already.
             if (stream.input_buffered() && !stop_.is_signalled()) {
@@ -453,6 +465,14 @@ void RawClient::cancel(IPC_DA_DBServer::Operation operation, uint32_t id) {
 
 void RawClient::sendRaw(const std::vector<uint8_t>& bytes) {
     socket_->send(bytes.data(), bytes.size(), 5000, &stop_);
+}
+
+std::vector<uint8_t> RawClient::receiveRecord() {
+    uint8_t h[4];
+    socket_->recv_exact(h, sizeof h, 5000, &stop_);
+    std::vector<uint8_t> payload(((h[0] & 0x7Fu) << 24) | (h[1] << 16) | (h[2] << 8) | h[3]);
+    socket_->recv_exact(payload.data(), payload.size(), 5000, &stop_);
+    return payload;
 }
 
 void RawClient::shutdownSending() {

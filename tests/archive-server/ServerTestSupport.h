@@ -127,6 +127,9 @@ struct RawClientOptions {
     bool hangOnProof = false;
     // Not 0: the clientPort sent in Initialize instead of the listener's.
     uint16_t clientPort = 0;
+    // Set: the bytes the proof's reply carries, made from the answer.
+    using ProofReply = std::function<std::vector<uint8_t>(const std::string& answer)>;
+    ProofReply proofReply;
 };
 
 // A client of the server built directly on the RPC framework, with a back
@@ -157,6 +160,9 @@ public:
 
     // Writes bytes as they are on the request connection.
     void sendRaw(const std::vector<uint8_t>& bytes);
+    // Reads a reply of one fragment from the request connection (when no
+    // call waits for it).
+    std::vector<uint8_t> receiveRecord();
     // Ends what the client sends (a half close): the server reads the end.
     void shutdownSending();
     // Waits until the server has closed the request connection.

@@ -46,6 +46,17 @@ inline Bytes fragment(const Bytes& payload, bool last) {
     return cat({words({last ? (size | RM_LAST_FRAGMENT) : size}), payload});
 }
 
+// The payload as fragments of these sizes and a last one with the rest.
+inline Bytes fragmented(const Bytes& payload, const std::vector<size_t>& sizes) {
+    Bytes out;
+    for (size_t i = 0, at = 0; i <= sizes.size(); at += i < sizes.size() ? sizes[i] : 0, ++i) {
+        const size_t end = i < sizes.size() ? at + sizes[i] : payload.size();
+        out = cat(
+            {out, fragment(Bytes(payload.begin() + at, payload.begin() + end), i == sizes.size())});
+    }
+    return out;
+}
+
 inline Bytes record(const Bytes& payload) {
     return fragment(payload, true);
 }

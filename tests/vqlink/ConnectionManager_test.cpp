@@ -707,6 +707,23 @@ TEST_F(Connect_Test, ResultRecordCutShortIsNotDelivered) {
     EXPECT_EQ(delivered.load(), 1);
 }
 
+TEST_F(Connect_Test, ResultRecordIsDeliveredHoweverItsFragmentsAreCut) {
+    std::atomic<int> delivered{0};
+    Recorder::get().inside_callback = [&](const Event&) { ++delivered; };
+    Test_Archive_Server server;
+    ASSERT_EQ(Connect("127.0.0.1", server.port(), "secret"), 0);
+    const auto call = select_result_call(0);
+    int expected = 0;
+    for (const std::vector<size_t>& cut : {std::vector<size_t>{40}, {0}, {16, 0, 24}, {8, 32, 0}}) {
+        const vqlink_test::Bytes payload(call.begin() + 4, call.end());
+        ASSERT_TRUE(server.send_back_raw(qrex_test::fragmented(payload, cut), false));
+        ++expected;
+        EXPECT_TRUE(eventually([&] { return delivered.load() == expected; }));
+    }
+    EXPECT_EQ(status_outcome(), "ok ready");
+    Recorder::get().inside_callback = nullptr;
+}
+
 TEST_F(Connect_Test, OversizedResultRecordIsRefusedAndTheConnectionClosed) {
     using namespace vqlink_test;
     for (const bool one_fragment : {true, false}) {

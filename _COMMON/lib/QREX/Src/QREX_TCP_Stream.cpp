@@ -193,6 +193,26 @@ void QREX_TCP_Stream::refill(size_t keep) {
     in_end_ += n;
 }
 
+void QREX_TCP_Stream::read_fragment_header() {
+    while (static_cast<size_t>(in_end_ - in_pos_) < HEADER)
+        refill(static_cast<size_t>(in_end_ - in_pos_));
+    const qrex_uint32_t word = get_be32(in_pos_);
+    in_pos_ += HEADER;
+    in_last_fragment_ = (word & RM_LAST_FRAGMENT) != 0;
+    in_fragment_left_ = word & ~RM_LAST_FRAGMENT;
+    in_record_start_ = false;
+    ORTU_DEBUG(qrex, 3, "TCPStr.0x%x, recv fragment %ld, %s\n", qrex_tag(this),
+               (long)in_fragment_left_, in_last_fragment_ ? "L" : "");
+    // Refused on the announcement, before any of it is read or buffered.
+    in_record_size_ += in_fragment_left_;
+    if (max_record_ && in_record_size_ > max_record_) {
+        ORTU_DEBUG(qrex, 0, "TCPStr.0x%x, incoming record of more than %zu bytes refused\n",
+                   qrex_tag(this), max_record_);
+        record_too_large_ = true;
+        break_connection("QREX_TCP_Stream::next_fragment", MESSAGE_TOO_LONG);
+    }
+}
+
 bool QREX_TCP_Stream::next_fragment(size_t wanted) {
     for (;;) {
         if (in_fragment_left_) {
@@ -203,24 +223,8 @@ bool QREX_TCP_Stream::next_fragment(size_t wanted) {
         }
         if (in_last_fragment_ && !in_record_start_)
             throw_stream_underflow("QREX_TCP_Stream::get_bytes", wanted, 0);
-        while (static_cast<size_t>(in_end_ - in_pos_) < HEADER)
-            refill(static_cast<size_t>(in_end_ - in_pos_));
-        const qrex_uint32_t word = get_be32(in_pos_);
-        in_pos_ += HEADER;
-        in_last_fragment_ = (word & RM_LAST_FRAGMENT) != 0;
-        in_fragment_left_ = word & ~RM_LAST_FRAGMENT;
-        in_record_start_ = false;
-        ORTU_DEBUG(qrex, 3, "TCPStr.0x%x, recv fragment %ld, %s\n", qrex_tag(this),
-                   (long)in_fragment_left_, in_last_fragment_ ? "L" : "");
-        // Refused on the announcement, before any of it is read or buffered.
-        in_record_size_ += in_fragment_left_;
-        if (max_record_ && in_record_size_ > max_record_) {
-            ORTU_DEBUG(qrex, 0, "TCPStr.0x%x, incoming record of more than %zu bytes refused\n",
-                       qrex_tag(this), max_record_);
-            record_too_large_ = true;
-            break_connection("QREX_TCP_Stream::next_fragment", MESSAGE_TOO_LONG);
-        }
         // Zero-length fragments are passed over.
+        read_fragment_header();
     }
 }
 
@@ -298,7 +302,9 @@ void QREX_TCP_Stream::finish_record() {
         }
         if (in_last_fragment_)
             return;
-        next_fragment(0);
+        // Read as a header only: an empty last fragment ends the record
+        // here, it is not a read past its end.
+        read_fragment_header();
     }
 }
 

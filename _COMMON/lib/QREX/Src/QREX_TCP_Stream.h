@@ -98,6 +98,7 @@ private:
 
     // Input.
     bool next_fragment(size_t wanted);
+    void read_fragment_header();
     void refill(size_t keep);
     void check_usable(const char* where);
     [[noreturn]] void break_connection(const char* where, int code);

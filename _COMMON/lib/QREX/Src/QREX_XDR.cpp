@@ -263,19 +263,27 @@ void XDR_StreamInput::XDR_opaque(void* data, qrex_uint32_t n) {
     read_padding(n);
 }
 
+void* XDR_StreamInput::allocate(size_t size) {
+    if (size <= QREX_Slab_Allocator::MAX_BLOCK) {
+        if (slab_.needs_piece(size))
+            in_->charge_memory(QREX_Slab_Allocator::PIECE_SIZE);
+        return slab_.allocate(size);
+    }
+    in_->charge_memory(size);
+    return qrex_malloc(size);
+}
+
 void XDR_StreamInput::read_growing(char** storage, qrex_uint32_t n, size_t extra,
                                    qrex_uint32_t* received) {
     size_t capacity = std::min<size_t>(n, GROWTH_CHUNK);
-    in_->charge_memory(capacity + extra);
-    char* buffer = static_cast<char*>(qrex_malloc(capacity + extra));
+    char* buffer = static_cast<char*>(allocate(capacity + extra));
     store(storage, buffer);
     size_t got = 0;
     try {
         while (got < n) {
             if (got == capacity) {
                 const size_t grown = std::min<size_t>(n, capacity * 2);
-                in_->charge_memory(grown + extra);
-                char* bigger = static_cast<char*>(qrex_malloc(grown + extra));
+                char* bigger = static_cast<char*>(allocate(grown + extra));
                 std::memcpy(bigger, buffer, got);
                 qrex_free(buffer);
                 buffer = bigger;
@@ -307,8 +315,7 @@ void XDR_StreamInput::XDR_string(char** text, qrex_uint32_t max_length) {
                                          (qrex_uint32_t{data[2]} << 8) | qrex_uint32_t{data[3]};
             const size_t padded = (size_t{length} + 3) & ~size_t{3};
             if (length <= max_length && length < GROWTH_CHUNK && avail >= 4 + padded) {
-                in_->charge_memory(size_t{length} + 1);
-                char* copy = static_cast<char*>(qrex_malloc(size_t{length} + 1));
+                char* copy = static_cast<char*>(allocate(size_t{length} + 1));
                 std::memcpy(copy, data + 4, length);
                 copy[length] = '\0';
                 store(text, copy);
@@ -424,8 +431,7 @@ void XDR_StreamInput::XDR_array(void** elements, qrex_uint32_t* count, qrex_uint
     // the same bytes received.
     const size_t first_piece = bytes ? 4 * GROWTH_CHUNK : GROWTH_CHUNK / element_size;
     size_t capacity = std::min<size_t>(n, std::max<size_t>(1, first_piece));
-    in_->charge_memory(capacity * element_size);
-    p = static_cast<char*>(qrex_malloc(capacity * element_size));
+    p = static_cast<char*>(allocate(capacity * element_size));
     // Bytes hold no pointers and every one is written before it is counted;
     // other elements start as zeros so that freeing after a failure is safe.
     if (!bytes)
@@ -436,8 +442,7 @@ void XDR_StreamInput::XDR_array(void** elements, qrex_uint32_t* count, qrex_uint
         while (done < n) {
             if (done == capacity) {
                 const size_t grown = std::min<size_t>(n, capacity * 2);
-                in_->charge_memory(grown * element_size);
-                char* bigger = static_cast<char*>(qrex_malloc(grown * element_size));
+                char* bigger = static_cast<char*>(allocate(grown * element_size));
                 std::memcpy(bigger, p, capacity * element_size);
                 if (!bytes)
                     std::memset(bigger + capacity * element_size, 0,

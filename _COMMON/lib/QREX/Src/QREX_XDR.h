@@ -6,6 +6,7 @@
 // streams read and write through them byte-wise.
 #pragma once
 
+#include "QREX_Memory.h"
 #include "QREX_Stream.h"
 #include "QREX_Types.h"
 
@@ -103,8 +104,13 @@ private:
     // the bytes that arrived, also when an exception leaves.
     void read_growing(char** storage, qrex_uint32_t n, size_t extra, qrex_uint32_t* received);
     void decode_uchar_array(qrex_uint8_t* elements, qrex_uint32_t count);
+    // Storage for a decoded value, charged to the record: small blocks from
+    // the slab (the record is charged each piece the slab takes), larger
+    // ones from the heap.
+    void* allocate(size_t size);
 
     QREX_Input_Stream* in_;
+    QREX_Slab_Allocator slab_;
 };
 
 // Releases what decoding allocated and nulls the pointers; never raises.
