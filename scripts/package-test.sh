@@ -54,10 +54,10 @@ fi
 # The symbols file names every export of the built library and nothing else.
 SYMS=$(mktemp -d)
 SYMBOLS=$PWD/packaging/debian/libvqlink1/symbols
+LIBVERSION=$(dpkg-deb -f "$LIBDEB" Version)
 dpkg-deb -x "$LIBDEB" "$SYMS/pkg"
 (cd "$SYMS" && mkdir debian && touch debian/control &&
-  dpkg-gensymbols -plibvqlink1 -v"$(dpkg-deb -f "$LIBDEB" Version)" -Ppkg \
-    -I"$SYMBOLS" -O"$SYMS/out" -c4 >/dev/null) ||
+  dpkg-gensymbols -plibvqlink1 -v"$LIBVERSION" -Ppkg -I"$SYMBOLS" -O"$SYMS/out" -c4 >/dev/null) ||
   { say "the symbols file and the library's exports differ"; exit 1; }
 rm -rf "$SYMS"
 
