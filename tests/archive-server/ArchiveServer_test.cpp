@@ -234,6 +234,27 @@ TEST_F(ArchiveServerTest, LargeDownloadsArriveIntact) {
     EXPECT_EQ(host.results().downloads(2).back().code, deSuccess);
 }
 
+// The example host (examples/host: C, through vqlink.h alone) as a program:
+// the rows it counts and the bytes it downloads are the archive's; a wrong
+// password ends it with status 1 before it prints anything.
+TEST_F(ArchiveServerTest, ExampleHostCountsRowsAndDownloadsTheFirstRecord) {
+    auto server = serve();
+    const std::string port = std::to_string(server->port());
+    auto store = vqarchive::ArchiveStore::open(dir_->str());
+    std::vector<uint8_t> first;
+    ASSERT_TRUE(vqtest::download(*store, 1, first).ok());
+    ASSERT_FALSE(first.empty());
+
+    const ProgramRun run = runProgram({VQHOST_PATH, "127.0.0.1", port, kPassword});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out,
+              "records: 264\ndownloaded: " + std::to_string(first.size()) + " bytes of record 1\n");
+
+    const ProgramRun refused = runProgram({VQHOST_PATH, "127.0.0.1", port, "not the password"});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_EQ(refused.out, "");
+}
+
 TEST_F(ArchiveServerTest, SeveralVqcliProgramsAtOnce) {
     auto server = serve();
     constexpr int kPrograms = 4;
