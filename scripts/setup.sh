@@ -27,7 +27,20 @@ PACKAGES=(
   libsqlite3-dev sqlite3 mariadb-server mariadb-client libmariadb-dev libmp3lame-dev
   # Debian packages: manual pages, checks, the service's tools
   scdoc lintian desktop-file-utils systemd adduser
+  # the Windows build (MinGW-w64 with POSIX threads, 32- and 64-bit) and Wine
+  # to run its tests: wine32 for 32-bit programs, wine64 where the kernel
+  # runs no 32-bit code
+  g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine wine32:i386 wine64
 )
+
+# wine32 is a package of the i386 architecture.
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  if [ "$(id -u)" -ne 0 ]; then
+    sudo dpkg --add-architecture i386
+  else
+    dpkg --add-architecture i386
+  fi
+fi
 
 missing=()
 for p in "${PACKAGES[@]}"; do

@@ -1,4 +1,13 @@
 #define VQLINK_BUILDING 1
+#if defined(_WIN32)
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#else
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <poll.h>
+#endif
+
 #include "ConnectionManager.h"
 
 #include "DBClient_impl.h"
@@ -8,10 +17,7 @@
 #include "QREX_Server.h"
 #include "QREX_TCP_Stream.h"
 
-#include <arpa/inet.h>
 #include <cstring>
-#include <netdb.h>
-#include <poll.h>
 
 ORTU_DEFINE_DEBUG_GROUP(lxtcp);
 
@@ -35,7 +41,7 @@ private:
 bool resolve_host(const char* host, ORTU_UINT32& address) {
     if (!host || !*host)
         return false;
-    in_addr_t a = inet_addr(host);
+    auto a = inet_addr(host);
     if (a == INADDR_NONE) {
         addrinfo hints;
         std::memset(&hints, 0, sizeof(hints));
@@ -44,7 +50,9 @@ bool resolve_host(const char* host, ORTU_UINT32& address) {
         addrinfo* found = nullptr;
         if (getaddrinfo(host, nullptr, &hints, &found) != 0 || !found)
             return false;
-        std::unique_ptr<addrinfo, void (*)(addrinfo*)> owned(found, freeaddrinfo);
+        // A lambda: the system's freeaddrinfo has its own calling convention.
+        auto release = [](addrinfo* list) { freeaddrinfo(list); };
+        std::unique_ptr<addrinfo, decltype(release)> owned(found, release);
         for (addrinfo* p = found; p; p = p->ai_next) {
             if (p->ai_family == AF_INET && p->ai_addr) {
                 a = reinterpret_cast<const sockaddr_in*>(p->ai_addr)->sin_addr.s_addr;
@@ -325,11 +333,29 @@ void ServerConnection::serve(TCP_Socket* accepted) {
         QREX_Server_Dispatcher dispatcher(&IPC_DA_DBClient_definition);
         BackSocketAdapter adapter(accepted, &stop_event_);
         QREX_TCP_Stream stream(&adapter);
+#if !defined(_WIN32)
         const ORTU_Fd_Waitable readable(accepted->handle(), POLLIN);
+#endif
         serve_back_connection(dispatcher, stream, [&] {
             // A request the stream holds already is not on the socket.
             if (stream.input_buffered())
                 return !stop_requested();
+#if defined(_WIN32)
+            // Looks every 10 ms whether a stop came; a read that a stop cuts
+            // short ends at once through the stop event.
+            while (!stop_requested() && accepted->is_open()) {
+                fd_set readable;
+                FD_ZERO(&readable);
+                FD_SET(accepted->handle(), &readable);
+                timeval limit{0, 10000};
+                const int r = ::select(0, &readable, nullptr, nullptr, &limit);
+                if (r > 0)
+                    return true;
+                if (r < 0)
+                    return false;
+            }
+            return false;
+#else
             while (!stop_requested() && accepted->is_open()) {
                 const ORTU_UINT32 r =
                     ortu_wait_for_objects(readable, stop_event_, false, ORTU_INFINITE);
@@ -339,6 +365,7 @@ void ServerConnection::serve(TCP_Socket* accepted) {
                     return false;
             }
             return false;
+#endif
         });
     } catch (const ORTU_Exception& e) {
         ORTU_DEBUG(lxtcp, 2, "SC.0x%x, back connection ended: %s\n", qrex_tag(this), e.what());
@@ -400,8 +427,17 @@ int ConnectionManager::connect(const char* host, ORTU_UINT16 port, const char* p
     ORTU_Mutex_Holder hold(lock_);
     if (current_)
         return 1;
+#if defined(_WIN32)
+    // Version 2.2: the sockets use Winsock 2's event selection and
+    // overlapped transfers. Started once and never cleaned up, as a host may
+    // use Winsock itself.
+    WSADATA data;
+    if (!winsock_started_)
+        winsock_started_ = ::WSAStartup(MAKEWORD(2, 2), &data) == 0;
+#else
     if (!winsock_started_)
         winsock_started_ = true; // nothing to start on this platform
+#endif
     if (!winsock_started_)
         return 2;
     ORTU_UINT32 address = 0;

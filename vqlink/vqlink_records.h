@@ -48,9 +48,12 @@
 #endif
 
 /* Marks an exported function. Only the library's own sources define
-   VQLINK_BUILDING; for a host it marks nothing. */
+   VQLINK_BUILDING; for a host it marks nothing. The Windows DLL takes its
+   export table from its module definition instead: dllexport would make
+   GCC write export directives for the qualified names that its assembler
+   cannot read. */
 #if defined(VQLINK_BUILDING) && defined(_WIN32)
-#define VQLINK_API __declspec(dllexport)
+#define VQLINK_API
 #elif defined(VQLINK_BUILDING)
 #define VQLINK_API __attribute__((visibility("default")))
 #else

@@ -3,6 +3,9 @@
 #include "ORTU_String.h"
 
 #include <cerrno>
+#if defined(_WIN32)
+#include <winsock2.h>
+#endif
 
 namespace {
 
@@ -72,6 +75,9 @@ const Code_Name code_names[] = {
     {10112, "WSAEREFUSED"},
 };
 
+#if !defined(_WIN32)
+// Where the system's socket errors are POSIX ones. On Windows they are the
+// Winsock codes themselves and pass unchanged.
 struct Errno_Code {
     int error;
     ORTU_UINT32 code;
@@ -127,6 +133,7 @@ const Errno_Code errno_codes[] = {
     {EREMOTE, 10071},
     {ECANCELED, 10111},
 };
+#endif
 
 } // namespace
 
@@ -138,14 +145,20 @@ const char* winsock_error_name(ORTU_UINT32 code) {
 }
 
 ORTU_UINT32 winsock_error_from_errno(int error) {
+#if !defined(_WIN32)
     for (const Errno_Code& e : errno_codes)
         if (e.error == error)
             return e.code;
+#endif
     return static_cast<ORTU_UINT32>(error);
 }
 
 ORTU_UINT32 winsock_last_error() {
+#if defined(_WIN32)
+    return static_cast<ORTU_UINT32>(::WSAGetLastError());
+#else
     return winsock_error_from_errno(errno);
+#endif
 }
 
 Socket_Error::Socket_Error(ORTU_UINT32 code, const char* format, ...) : code_(code) {

@@ -1,6 +1,9 @@
-// An IPv4 TCP socket whose blocking operations wait in poll(), bounded by a
-// timeout and cut short by a cancel event (by default the calling
-// ORTU_Thread's stop event). Every failure is a Socket_Error with the
+// An IPv4 TCP socket whose blocking operations wait on the runtime's
+// objects, bounded by a timeout and cut short by a cancel event (by default
+// the calling ORTU_Thread's stop event). On Windows, connect and accept wait
+// on a network event (WSAEventSelect) and transfers are overlapped, each
+// direction with its own event; elsewhere the socket is non-blocking and
+// waits for readiness in poll(). Every failure is a Socket_Error with the
 // Winsock code. A socket that timed out, was cancelled or failed a transfer
 // is closed and stays dead.
 #pragma once
@@ -10,6 +13,7 @@
 #include "ORTU_Types.h"
 #include "Socket_Error.h"
 
+#include <cstdint>
 #include <memory>
 
 ORTU_DECLARE_DEBUG_GROUP(wsock);
@@ -37,12 +41,19 @@ class TCP_Socket {
 public:
     // As a timeout: take the calling thread's default.
     static constexpr ORTU_UINT32 TCP_DEFAULT_TIMEOUT = 0xFFFFFFFFu;
+#if defined(_WIN32)
+    typedef std::uintptr_t Handle; // the system's SOCKET
+    static constexpr Handle CLOSED = ~static_cast<Handle>(0);
+#else
+    typedef int Handle;
     static constexpr int INVALID_SOCKET = -1;
+    static constexpr Handle CLOSED = INVALID_SOCKET;
+#endif
 
     // Creates and binds (port 0: any free port; no address: all local ones).
     explicit TCP_Socket(ORTU_UINT16 local_port = 0, const InetAddress* local_address = nullptr);
     // Wraps a connected descriptor handed out by accept().
-    explicit TCP_Socket(int accepted_handle);
+    explicit TCP_Socket(Handle accepted_handle);
     ~TCP_Socket();
 
     TCP_Socket(const TCP_Socket&) = delete;
@@ -69,10 +80,18 @@ public:
                     const ORTU_Event* cancel = nullptr);
     void close();
 
-    int handle() const { return socket_; }
-    bool is_open() const { return socket_ != INVALID_SOCKET; }
-    const InetEndpoint& local_endpoint() const { return local_; }
-    const InetEndpoint& peer_endpoint() const { return peer_; }
+    Handle handle() const {
+        return socket_;
+    }
+    bool is_open() const {
+        return socket_ != CLOSED;
+    }
+    const InetEndpoint& local_endpoint() const {
+        return local_;
+    }
+    const InetEndpoint& peer_endpoint() const {
+        return peer_;
+    }
 
     // The calling thread's default timeout; ORTU_INFINITE waits without limit.
     static ORTU_UINT32 default_timeout();
@@ -81,8 +100,9 @@ public:
 private:
     enum Wait_Outcome { wo_ready, wo_canceled, wo_timed_out };
 
-    // Resolves the defaults and waits for the descriptor to poll events.
-    Wait_Outcome wait(short events, ORTU_UINT32 timeout, const ORTU_Event* cancel);
+    // Waits for object (the socket's readiness, a network or overlapped
+    // event) with the resolved timeout and cancel event.
+    Wait_Outcome wait(const ORTU_Waitable& object, ORTU_UINT32 timeout, const ORTU_Event* cancel);
     // Logs, clears the pending marks and raises the operation's failure.
     [[noreturn]] void generic_failure(const char* operation, ORTU_UINT32 code);
     // Closes, then raises cancel (10111) or time-out (10060) for operation.
@@ -92,15 +112,30 @@ private:
     void read_peer_endpoint();
     void set_no_delay();
     // Log lines name the socket by the handle it had, also once closed.
-    unsigned tag() const { return tag_; }
+    unsigned tag() const {
+        return tag_;
+    }
 
-    int socket_;
+#if defined(_WIN32)
+    // Ends a pending overlapped operation before its record and buffer go.
+    void abandon(void* overlapped);
+#endif
+
+    Handle socket_;
     unsigned tag_;
     ORTU_Mutex read_lock_;
     ORTU_Mutex write_lock_;
-    // Stand-ins for the pending overlapped records: a transfer is under way.
+    // A transfer is under way (its overlapped record is pending).
     bool read_pending_;
     bool write_pending_;
+#if defined(_WIN32)
+    // The overlapped records (kept opaque: no system header comes in
+    // through here) and their manual-reset events.
+    alignas(8) unsigned char ov_read_[sizeof(void*) == 4 ? 20 : 32];
+    alignas(8) unsigned char ov_write_[sizeof(void*) == 4 ? 20 : 32];
+    ORTU_Event read_event_;
+    ORTU_Event write_event_;
+#endif
     InetEndpoint local_;
     InetEndpoint peer_;
 };

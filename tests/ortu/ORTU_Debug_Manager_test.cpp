@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -93,7 +95,12 @@ public:
     ~Stderr_Capture() { restore(); }
     std::string text() {
         restore();
-        return file_.read();
+        std::string text = file_.read();
+#if defined(_WIN32)
+        // Standard error is a text stream there: its line ends are CR LF.
+        text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
+#endif
+        return text;
     }
 
 private:

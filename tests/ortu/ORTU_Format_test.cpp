@@ -3,7 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#if defined(_WIN32)
+#include <ws2tcpip.h>
+#else
 #include <arpa/inet.h>
+#endif
 #include <cmath>
 #include <cstring>
 #include <random>

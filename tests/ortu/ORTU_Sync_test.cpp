@@ -6,13 +6,15 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <fcntl.h>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
-#include <unistd.h>
 #include <vector>
+#if !defined(_WIN32)
+#include <fcntl.h>
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -41,6 +43,8 @@ bool eventually(const std::function<bool()>& condition) {
     return condition();
 }
 
+#if !defined(_WIN32)
+// The descriptors of the POSIX layer.
 struct Pipe {
     Pipe() {
         int fds[2];
@@ -56,6 +60,7 @@ struct Pipe {
     int read_end = -1;
     int write_end = -1;
 };
+#endif
 
 } // namespace
 
@@ -126,6 +131,7 @@ TEST_F(SyncTest, NameIsFreeAgainWhenItsLastEventGoes) {
     EXPECT_FALSE(b.is_signalled());
 }
 
+#if !defined(_WIN32)
 TEST_F(SyncTest, EventDescriptorPollsReadableWhenSet) {
     ORTU_Event e(true);
     ASSERT_GE(e.fd(), 0);
@@ -134,6 +140,7 @@ TEST_F(SyncTest, EventDescriptorPollsReadableWhenSet) {
     e.set();
     EXPECT_EQ(::poll(&p, 1, 0), 1);
 }
+#endif
 
 // -------------------------------------------------------------- semaphores
 
@@ -253,6 +260,7 @@ TEST_F(SyncTest, CancelableWaitTellsObjectCancelAndTimeoutApart) {
     EXPECT_EQ(ortu_wait_cancelable(object, nullptr, ORTU_INFINITE), 0u);
 }
 
+#if !defined(_WIN32)
 TEST_F(SyncTest, RawDescriptorWaitsWithEventsAndIsNotConsumed) {
     Pipe pipe;
     ASSERT_GE(pipe.read_end, 0);
@@ -276,6 +284,7 @@ TEST_F(SyncTest, WaitOnABadDescriptorFails) {
     EXPECT_EQ(ORTU_OS::wait_fds(&bad, 0, false, 0), ORTU_WAIT_FAILED);
     EXPECT_EQ(ORTU_OS::wait_fds(nullptr, 1, false, 0), ORTU_WAIT_FAILED);
 }
+#endif
 
 TEST_F(SyncTest, ManyWaitersOnOneAutomaticEventEachGetOneSet) {
     ORTU_Event e(false);

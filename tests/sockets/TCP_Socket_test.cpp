@@ -1,10 +1,16 @@
-#include "ORTU_Thread_Win32.h"
-#include "TCP_Socket.h"
-#include "qrex_test_support.h"
-
+#if defined(_WIN32)
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#else
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
+#include <unistd.h>
+#endif
+
+#include "ORTU_Thread_Win32.h"
+#include "TCP_Socket.h"
+#include "qrex_test_support.h"
 
 #include <atomic>
 #include <chrono>
@@ -69,10 +75,18 @@ private:
     std::function<void()> body_;
 };
 
-int socket_option(int fd, int level, int name) {
+// The option a socket bound to a given port carries: on Windows the
+// exclusive use, since reuse there would let a second socket take the port.
+#if defined(_WIN32)
+constexpr int REUSE_OPTION = SO_EXCLUSIVEADDRUSE;
+#else
+constexpr int REUSE_OPTION = SO_REUSEADDR;
+#endif
+
+int socket_option(TCP_Socket::Handle fd, int level, int name) {
     int value = 0;
     socklen_t len = sizeof value;
-    EXPECT_EQ(::getsockopt(fd, level, name, &value, &len), 0);
+    EXPECT_EQ(::getsockopt(fd, level, name, reinterpret_cast<char*>(&value), &len), 0);
     return value;
 }
 
@@ -101,6 +115,8 @@ TEST(Socket_Error_Texts, NamesOfTheWinsockCodes) {
     EXPECT_STREQ(winsock_error_name(0), "UNKNOWN");
 }
 
+// On Windows the system's socket errors are the Winsock codes themselves.
+#if !defined(_WIN32)
 TEST(Socket_Error_Texts, PosixErrorsMapToWinsockCodes) {
     EXPECT_EQ(winsock_error_from_errno(ECONNREFUSED), 10061u);
     EXPECT_EQ(winsock_error_from_errno(ENOTCONN), 10057u);
@@ -112,6 +128,7 @@ TEST(Socket_Error_Texts, PosixErrorsMapToWinsockCodes) {
     errno = EINVAL;
     EXPECT_EQ(Socket_Error("x").code(), 10022u);
 }
+#endif
 
 // ---------------------------------------------------------------- set-up
 
@@ -119,7 +136,7 @@ TEST(TCP_Socket_Create, PortZeroBindsAnEphemeralPort) {
     TCP_Socket s(0, nullptr);
     EXPECT_NE(s.local_endpoint().port, 0);
     EXPECT_EQ(s.local_endpoint().addr.version, 4);
-    EXPECT_EQ(socket_option(s.handle(), SOL_SOCKET, SO_REUSEADDR), 0);
+    EXPECT_EQ(socket_option(s.handle(), SOL_SOCKET, REUSE_OPTION), 0);
 }
 
 TEST(TCP_Socket_Create, GivenPortAndAddressReuseTheAddress) {
@@ -128,7 +145,7 @@ TEST(TCP_Socket_Create, GivenPortAndAddressReuseTheAddress) {
     TCP_Socket s(port, &loopback);
     EXPECT_EQ(s.local_endpoint().port, port);
     EXPECT_EQ(s.local_endpoint().addr.addr, 0x7F000001u);
-    EXPECT_NE(socket_option(s.handle(), SOL_SOCKET, SO_REUSEADDR), 0);
+    EXPECT_NE(socket_option(s.handle(), SOL_SOCKET, REUSE_OPTION), 0);
 }
 
 TEST(TCP_Socket_Create, PortInUseIsABindFailure) {
@@ -431,11 +448,21 @@ public:
             }
         }
     }
-    ~Full_Listener() { ::close(fd_); }
-    InetEndpoint endpoint() const { return InetEndpoint{InetAddress::loopback(), port_}; }
+#if defined(_WIN32)
+    ~Full_Listener() {
+        ::closesocket(fd_);
+    }
+#else
+    ~Full_Listener() {
+        ::close(fd_);
+    }
+#endif
+    InetEndpoint endpoint() const {
+        return InetEndpoint{InetAddress::loopback(), port_};
+    }
 
 private:
-    int fd_;
+    TCP_Socket::Handle fd_;
     ORTU_UINT16 port_;
     std::vector<std::unique_ptr<TCP_Socket>> fillers_;
 };

@@ -9,13 +9,20 @@
 // errors go to standard error with the library's code and text, and the
 // exit status is non-zero. It knows the library only through vqlink.h.
 // export writes an evidence package with the viewer's own code
-// (ArchiverUI/evidence), which reaches the library through vqlink.h too.
+// (ArchiverUI/evidence), which reaches the library through vqlink.h too;
+// a build without that library (the Windows one, VQCLI_EXPORT 0) has every
+// command but export.
 #include "vqlink/vqlink.h"
 
+#ifndef VQCLI_EXPORT
+#define VQCLI_EXPORT 1
+#endif
+#if VQCLI_EXPORT
 #include "EvidenceExport.h"
 #include "LinkSource.h"
 
 #include <QString>
+#endif
 
 #include <algorithm>
 #include <cerrno>
@@ -125,6 +132,13 @@ void close_file() {
     job.file = -1;
 }
 
+// Files hold the records' bytes as they are, and stay the program's own.
+#if defined(_WIN32)
+constexpr int NEW_FILE_FLAGS = O_BINARY | O_NOINHERIT;
+#else
+constexpr int NEW_FILE_FLAGS = O_CLOEXEC;
+#endif
+
 // All of it, as the kernel takes it; false on a failure.
 bool write_all(int fd, const std::uint8_t* data, size_t n) {
     while (n) {
@@ -165,7 +179,7 @@ void on_download(const IPC_DA_DBClient::TDownloadProcess* r) {
         close_file();
         // A record met again after another one goes on where it stopped.
         job.file = ::open(path.c_str(),
-                          O_WRONLY | O_CREAT | O_CLOEXEC | (first ? O_TRUNC : O_APPEND), 0666);
+                          O_WRONLY | O_CREAT | NEW_FILE_FLAGS | (first ? O_TRUNC : O_APPEND), 0666);
         job.file_rec = r->recId;
     }
     // Each piece goes to the file as it is, on this thread: pieces are
@@ -290,6 +304,7 @@ struct Options {
     std::vector<std::string> command;
 };
 
+#if VQCLI_EXPORT
 // Set by SIGINT or SIGTERM during an export, which then stops and leaves
 // no file behind.
 volatile std::sig_atomic_t export_stop = 0;
@@ -368,6 +383,7 @@ int run_export(const Options& o, const std::vector<std::uint32_t>& ids, const st
     std::fflush(stdout);
     return result.Failures.isEmpty() ? EXIT_OK : EXIT_PARTIAL;
 }
+#endif
 
 int run(const Options& o) {
     const std::string& command = o.command[0];
@@ -404,7 +420,11 @@ int run(const Options& o) {
             why = std::strerror(errno);
         else if (!S_ISDIR(info.st_mode))
             why = "not a folder";
+#if defined(_WIN32)
+        else if (::access(job.out_dir.c_str(), W_OK) != 0) // folders have no execute right
+#else
         else if (::access(job.out_dir.c_str(), W_OK | X_OK) != 0)
+#endif
             why = std::strerror(errno);
         if (why) {
             std::fprintf(stderr, "vqcli: cannot write into %s: %s\n", job.out_dir.c_str(), why);
@@ -423,6 +443,9 @@ int run(const Options& o) {
         if (!parse_ids(id_texts, ids))
             return EXIT_USAGE;
     } else if (command == "export") {
+#if !VQCLI_EXPORT
+        return usage("export is not part of this build");
+#endif
         std::vector<std::string> id_texts;
         bool in_ids = false;
         for (size_t i = 0; i < args.size(); ++i) {
@@ -470,8 +493,10 @@ int run(const Options& o) {
                                             std::chrono::steady_clock::now().time_since_epoch())
                                             .count());
 
+#if VQCLI_EXPORT
     if (command == "export")
         return run_export(o, ids, job.out_dir);
+#endif
 
     bool wait = false;
     if (command == "status") {
@@ -598,8 +623,12 @@ int main(int argc, char** argv) {
 
     // The library's runtime messages are for diagnosis, not for scripts;
     // an explicit choice in the environment wins.
-    if (!verbose)
+    if (!verbose && !std::getenv("ORTU_DEBUG_OUTPUT"))
+#if defined(_WIN32)
+        _putenv_s("ORTU_DEBUG_OUTPUT", "none");
+#else
         setenv("ORTU_DEBUG_OUTPUT", "none", 0);
+#endif
     InitDLL();
     RegisterExceptionCallback(&on_exception);
     RegisterSelectResultCallback(&on_select);

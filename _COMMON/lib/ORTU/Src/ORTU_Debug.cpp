@@ -10,6 +10,9 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#if defined(_WIN32)
+#include <windows.h>
+#endif
 
 void ortu_debug_vprint(const char* format, va_list args) {
     // A fixed stack buffer: this runs while the string manager is down too.
@@ -39,6 +42,14 @@ bool ortu_assertion_report(const char* file, int line, const char* condition) {
     }
 }
 
+#if defined(_WIN32)
+void ortu_debugger_break() {
+    // Without a debugger the breakpoint would end the process, which Retry
+    // never meant.
+    if (::IsDebuggerPresent())
+        ::DebugBreak();
+}
+#else
 namespace {
 
 // The kernel names the tracing process in /proc/self/status; 0 means none.
@@ -65,6 +76,7 @@ void ortu_debugger_break() {
     if (debugger_attached())
         std::raise(SIGTRAP);
 }
+#endif
 
 // ---------------------------------------------------------------------------
 // Debug groups

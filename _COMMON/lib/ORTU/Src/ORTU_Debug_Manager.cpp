@@ -166,7 +166,7 @@ ORTU_File_Debug_Device::ORTU_File_Debug_Device(const char* name, bool append) {
         ortu_debug_print("ORTU_File_Debug_Device created for standard device\n");
         return;
     }
-    file_ = *name ? std::fopen(name, append ? "a" : "w") : nullptr;
+    file_ = *name ? std::fopen(name, append ? "ab" : "wb") : nullptr;
     owns_ = file_ != nullptr;
     ortu_debug_print("ORTU_File_Debug_Device created for '%s'\n", name);
 }
@@ -382,7 +382,7 @@ void ORTU_Debug_Manager::write_configuration(FILE* file) {
 bool ORTU_Debug_Manager::write_configuration(const char* file_name) {
     if (!file_name)
         return false;
-    FILE* file = std::fopen(file_name, "w");
+    FILE* file = std::fopen(file_name, "wb");
     if (!file)
         return false;
     write_configuration(file);
@@ -523,7 +523,11 @@ void ORTU_Debug_Manager::write_prefix(ORTU_Debug_Group* group, int level) {
     } else if (flags & ORTU_DEBUG_PRINT_TIME) {
         std::time_t t = std::time(nullptr);
         std::tm local{};
+#if defined(_WIN32)
+        localtime_s(&local, &t);
+#else
         localtime_r(&t, &local);
+#endif
         prefix.add("[%s %02d %02d:%02d:%02d.%03d] ", MONTHS[local.tm_mon % 12], local.tm_mday,
                    local.tm_hour, local.tm_min, local.tm_sec, 0);
     }

@@ -227,7 +227,7 @@ ORTU_OS::Assertion_Handler ORTU_OS::set_assertion_handler(Assertion_Handler hand
     return assertion_handler.exchange(handler, std::memory_order_acq_rel);
 }
 
-ORTU_UINT32 ORTU_OS::wait_fds(const ORTU_Wait_Item* items, ORTU_UINT32 count, bool wait_all,
+ORTU_UINT32 ORTU_OS::wait_items(const ORTU_Wait_Item* items, ORTU_UINT32 count, bool wait_all,
                               ORTU_UINT32 timeout) {
     enum { max_items = 64 };
     if (!items || count == 0 || count > max_items)

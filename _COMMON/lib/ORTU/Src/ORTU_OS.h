@@ -6,9 +6,20 @@
 
 #include "ORTU_Types.h"
 
+#include <time.h>
+
+#if defined(_WIN32)
+// On Windows the system has every facility itself: keys are TLS indexes,
+// and a wait item is a kernel object's handle, which the system's wait
+// consumes by itself where the object calls for it.
+typedef unsigned long ORTU_TSS_Key;
+
+struct ORTU_Wait_Item {
+    void* handle;
+};
+#else
 #include <poll.h>
 #include <pthread.h>
-#include <time.h>
 
 typedef pthread_key_t ORTU_TSS_Key;
 
@@ -22,6 +33,7 @@ struct ORTU_Wait_Item {
     short events; // POLLIN, POLLOUT ...
     bool consume;
 };
+#endif
 
 // Results of the assertion prompt.
 enum ORTU_Prompt_Result {
@@ -65,17 +77,19 @@ public:
     static void yield();
     static void sleep(ORTU_UINT32 milliseconds);
 
-    // The system debugger output. Goes to standard error unless the
-    // environment says otherwise (ORTU_DEBUG_OUTPUT=syslog or none), or a
-    // sink is installed. The text is written as one piece.
+    // The system debugger output. On Windows OutputDebugString, and standard
+    // error as well with ORTU_DEBUG_OUTPUT=stderr; elsewhere standard error
+    // unless the environment says otherwise (ORTU_DEBUG_OUTPUT=syslog or
+    // none). An installed sink replaces it. The text is written as one piece.
     static void debug_output(const char* text);
     typedef void (*Debug_Output_Sink)(const char* text);
     // A null sink restores the system output. Returns the previous sink.
     static Debug_Output_Sink set_debug_output_sink(Debug_Output_Sink sink);
 
-    // The assertion box: Abort, Retry or Ignore. The text goes to standard
-    // error; on a terminal the user answers, otherwise the answer is Ignore
-    // (ORTU_ASSERT=abort|ignore|retry overrides). An installed handler
+    // The assertion box: Abort, Retry or Ignore. On Windows a message box;
+    // elsewhere the text goes to standard error, and on a terminal the user
+    // answers, otherwise the answer is Ignore. ORTU_ASSERT=abort|ignore|retry
+    // answers in advance on both. An installed handler
     // replaces all of that and answers by itself.
     static ORTU_Prompt_Result assertion_prompt(const char* title, const char* text);
     typedef ORTU_Prompt_Result (*Assertion_Handler)(const char* title, const char* text);
@@ -87,8 +101,13 @@ public:
     // limit). Returns the index of the signalled item (the lowest one when
     // several are; 0 for wait_all), ORTU_WAIT_TIMEOUT, or ORTU_WAIT_FAILED
     // for a bad descriptor or count (1 to 64 items).
+    static ORTU_UINT32 wait_items(const ORTU_Wait_Item* items, ORTU_UINT32 count, bool wait_all,
+                                  ORTU_UINT32 timeout);
+#if !defined(_WIN32)
     static ORTU_UINT32 wait_fds(const ORTU_Wait_Item* items, ORTU_UINT32 count, bool wait_all,
-                                ORTU_UINT32 timeout);
+                                ORTU_UINT32 timeout) {
+        return wait_items(items, count, wait_all, timeout);
+    }
 
     // Eventfd helpers for the synchronization objects. Descriptors are
     // non-blocking and close on exec; -1 on failure.
@@ -99,4 +118,5 @@ public:
     // Drops every pending count (resets a manual-reset event).
     static void drain_fd(int fd);
     static void close_fd(int fd);
+#endif
 };

@@ -6,6 +6,32 @@
 #include <mutex>
 #include <string>
 
+#if defined(_WIN32)
+#include <windows.h>
+
+namespace {
+CRITICAL_SECTION* critical_section(unsigned char* storage) {
+    return reinterpret_cast<CRITICAL_SECTION*>(storage);
+}
+} // namespace
+
+ORTU_Mutex::ORTU_Mutex() {
+    static_assert(sizeof(CRITICAL_SECTION) <= sizeof cs_ && alignof(CRITICAL_SECTION) <= 8);
+    ::InitializeCriticalSection(critical_section(cs_));
+}
+
+ORTU_Mutex::~ORTU_Mutex() {
+    ::DeleteCriticalSection(critical_section(cs_));
+}
+
+void ORTU_Mutex::acquire() {
+    ::EnterCriticalSection(critical_section(cs_));
+}
+
+void ORTU_Mutex::release() {
+    ::LeaveCriticalSection(critical_section(cs_));
+}
+#else
 ORTU_Mutex::ORTU_Mutex() {
     pthread_mutexattr_t attr;
     pthread_mutexattr_init(&attr);
@@ -28,6 +54,7 @@ void ORTU_Mutex::release() {
     int rc = pthread_mutex_unlock(&mutex_);
     ORTU_ASSERT(rc == 0);
 }
+#endif
 
 // ---------------------------------------------------------------- events
 
@@ -47,15 +74,66 @@ Event_Registry& event_registry() {
 
 } // namespace
 
+#if defined(_WIN32)
+// The system's event. Within the process, events of one name share one
+// object through the registry, as elsewhere; the name also goes to the
+// system, so other processes meet the same event.
+struct ORTU_Event::Core {
+    HANDLE handle = nullptr;
+    bool manual = false;
+    std::string name; // empty for an unnamed event
+    ~Core();
+    bool create(const char* system_name) {
+        handle = ::CreateEventA(nullptr, manual ? TRUE : FALSE, FALSE, system_name);
+        return handle != nullptr;
+    }
+    bool set() const { return ::SetEvent(handle) != FALSE; }
+    bool reset() const { return ::ResetEvent(handle) != FALSE; }
+    bool signalled() const {
+        if (::WaitForSingleObject(handle, 0) != WAIT_OBJECT_0)
+            return false;
+        // The look took an automatic event's signal: put it back.
+        if (!manual)
+            ::SetEvent(handle);
+        return true;
+    }
+    ORTU_Wait_Item item() const { return ORTU_Wait_Item{handle}; }
+    void close() {
+        if (handle)
+            ::CloseHandle(handle);
+        handle = nullptr;
+    }
+};
+#else
 struct ORTU_Event::Core {
     int fd = -1;
     bool manual = false;
     std::string name; // empty for an unnamed event
     ~Core();
+    bool create(const char*) {
+        fd = ORTU_OS::create_event_fd(0, false);
+        return fd >= 0;
+    }
+    // The counter only ever needs to be non-zero; several sets before a
+    // wait still count as one, as for the system's events.
+    bool set() const { return ORTU_OS::signal_fd(fd, 1); }
+    bool reset() const {
+        if (fd < 0)
+            return false;
+        ORTU_OS::drain_fd(fd);
+        return true;
+    }
+    bool signalled() const {
+        struct pollfd p = {fd, POLLIN, 0};
+        return ::poll(&p, 1, 0) == 1 && (p.revents & POLLIN);
+    }
+    ORTU_Wait_Item item() const { return ORTU_Wait_Item{fd, POLLIN, !manual}; }
+    void close() { ORTU_OS::close_fd(fd); }
 };
+#endif
 
 ORTU_Event::Core::~Core() {
-    ORTU_OS::close_fd(fd);
+    close();
     if (!name.empty()) {
         Event_Registry& registry = event_registry();
         std::lock_guard<std::mutex> hold(registry.lock);
@@ -67,42 +145,38 @@ ORTU_Event::Core::~Core() {
 }
 
 ORTU_Event::ORTU_Event(bool manual_reset, const char* name) {
-    auto make = [manual_reset]() {
+    auto make = [manual_reset](const char* system_name) {
         auto core = std::make_shared<Core>();
-        core->fd = ORTU_OS::create_event_fd(0, false);
         core->manual = manual_reset;
+        core->create(system_name);
         return core;
     };
     if (!name || !*name) {
-        core_ = make();
+        core_ = make(nullptr);
     } else {
         Event_Registry& registry = event_registry();
         std::lock_guard<std::mutex> hold(registry.lock);
         std::weak_ptr<Core>& slot = registry.by_name[name];
         core_ = slot.lock();
         if (!core_) {
-            core_ = make();
+            core_ = make(name);
             core_->name = name;
             slot = core_;
         }
     }
-    ORTU_ASSERT(core_->fd >= 0);
+    ORTU_ASSERT(valid());
 }
 
 ORTU_Event::~ORTU_Event() {}
 
 void ORTU_Event::set() {
-    // The counter only ever needs to be non-zero; several sets before a
-    // wait still count as one, as for the system's events.
-    bool ok = ORTU_OS::signal_fd(core_->fd, 1);
+    bool ok = core_->set();
     ORTU_ASSERT(ok);
 }
 
 void ORTU_Event::reset() {
-    bool ok = core_->fd >= 0;
+    bool ok = core_->reset();
     ORTU_ASSERT(ok);
-    if (ok)
-        ORTU_OS::drain_fd(core_->fd);
 }
 
 bool ORTU_Event::wait() {
@@ -111,30 +185,59 @@ bool ORTU_Event::wait() {
 
 ORTU_UINT32 ORTU_Event::wait(ORTU_UINT32 timeout) {
     ORTU_Wait_Item item = wait_item();
-    ORTU_UINT32 res = ORTU_OS::wait_fds(&item, 1, false, timeout);
+    ORTU_UINT32 res = ORTU_OS::wait_items(&item, 1, false, timeout);
     ORTU_ASSERT(res != ORTU_WAIT_FAILED);
     return res;
 }
 
 bool ORTU_Event::is_signalled() const {
-    struct pollfd p = {core_->fd, POLLIN, 0};
-    return ::poll(&p, 1, 0) == 1 && (p.revents & POLLIN);
+    return core_->signalled();
 }
 
 bool ORTU_Event::manual_reset() const {
     return core_->manual;
 }
 
+#if defined(_WIN32)
+void* ORTU_Event::handle() const {
+    return core_->handle;
+}
+#else
 int ORTU_Event::fd() const {
     return core_->fd;
 }
+#endif
 
 ORTU_Wait_Item ORTU_Event::wait_item() const {
-    return ORTU_Wait_Item{core_->fd, POLLIN, !core_->manual};
+    return core_->item();
 }
 
 // ------------------------------------------------------------ semaphores
 
+#if defined(_WIN32)
+ORTU_Semaphore::ORTU_Semaphore(ORTU_INT32 initial, ORTU_INT32 maximum)
+    : handle_(nullptr), maximum_(maximum) {
+    ORTU_ASSERT(maximum > 0 && initial >= 0 && initial <= maximum);
+    handle_ = ::CreateSemaphoreA(nullptr, initial, maximum, nullptr);
+    ORTU_ASSERT(handle_ != nullptr);
+}
+
+ORTU_Semaphore::~ORTU_Semaphore() {
+    if (handle_)
+        ::CloseHandle(handle_);
+}
+
+bool ORTU_Semaphore::release(ORTU_INT32 release_count) {
+    // A count of 0 releases nothing; the system would take it as done.
+    bool ok = release_count > 0 && ::ReleaseSemaphore(handle_, release_count, 0) != FALSE;
+    ORTU_ASSERT(ok);
+    return ok;
+}
+
+ORTU_Wait_Item ORTU_Semaphore::wait_item() const {
+    return ORTU_Wait_Item{handle_};
+}
+#else
 ORTU_Semaphore::ORTU_Semaphore(ORTU_INT32 initial, ORTU_INT32 maximum)
     : fd_(-1), maximum_(maximum) {
     ORTU_ASSERT(maximum > 0 && initial >= 0 && initial <= maximum);
@@ -144,19 +247,6 @@ ORTU_Semaphore::ORTU_Semaphore(ORTU_INT32 initial, ORTU_INT32 maximum)
 
 ORTU_Semaphore::~ORTU_Semaphore() {
     ORTU_OS::close_fd(fd_);
-}
-
-bool ORTU_Semaphore::wait() {
-    ORTU_UINT32 res = wait(ORTU_INFINITE);
-    ORTU_ASSERT(res == ORTU_WAIT_OBJECT_0);
-    return res == ORTU_WAIT_OBJECT_0;
-}
-
-ORTU_UINT32 ORTU_Semaphore::wait(ORTU_UINT32 timeout) {
-    ORTU_Wait_Item item = wait_item();
-    ORTU_UINT32 res = ORTU_OS::wait_fds(&item, 1, false, timeout);
-    ORTU_ASSERT(res != ORTU_WAIT_FAILED);
-    return res;
 }
 
 bool ORTU_Semaphore::release(ORTU_INT32 release_count) {
@@ -171,12 +261,26 @@ bool ORTU_Semaphore::release(ORTU_INT32 release_count) {
 ORTU_Wait_Item ORTU_Semaphore::wait_item() const {
     return ORTU_Wait_Item{fd_, POLLIN, true};
 }
+#endif
+
+bool ORTU_Semaphore::wait() {
+    ORTU_UINT32 res = wait(ORTU_INFINITE);
+    ORTU_ASSERT(res == ORTU_WAIT_OBJECT_0);
+    return res == ORTU_WAIT_OBJECT_0;
+}
+
+ORTU_UINT32 ORTU_Semaphore::wait(ORTU_UINT32 timeout) {
+    ORTU_Wait_Item item = wait_item();
+    ORTU_UINT32 res = ORTU_OS::wait_items(&item, 1, false, timeout);
+    ORTU_ASSERT(res != ORTU_WAIT_FAILED);
+    return res;
+}
 
 // ---------------------------------------------------------------- waits
 
 ORTU_UINT32 ortu_wait_for_object(const ORTU_Waitable& o1, ORTU_UINT32 timeout) {
     ORTU_Wait_Item item = o1.wait_item();
-    ORTU_UINT32 res = ORTU_OS::wait_fds(&item, 1, false, timeout);
+    ORTU_UINT32 res = ORTU_OS::wait_items(&item, 1, false, timeout);
     ORTU_ASSERT(res != ORTU_WAIT_FAILED);
     return res;
 }
@@ -184,20 +288,20 @@ ORTU_UINT32 ortu_wait_for_object(const ORTU_Waitable& o1, ORTU_UINT32 timeout) {
 ORTU_UINT32 ortu_wait_for_objects(const ORTU_Waitable& o1, const ORTU_Waitable& o2, bool wait_all,
                                   ORTU_UINT32 timeout) {
     ORTU_Wait_Item items[] = {o1.wait_item(), o2.wait_item()};
-    return ORTU_OS::wait_fds(items, 2, wait_all, timeout);
+    return ORTU_OS::wait_items(items, 2, wait_all, timeout);
 }
 
 ORTU_UINT32 ortu_wait_for_objects(const ORTU_Waitable& o1, const ORTU_Waitable& o2,
                                   const ORTU_Waitable& o3, bool wait_all, ORTU_UINT32 timeout) {
     ORTU_Wait_Item items[] = {o1.wait_item(), o2.wait_item(), o3.wait_item()};
-    return ORTU_OS::wait_fds(items, 3, wait_all, timeout);
+    return ORTU_OS::wait_items(items, 3, wait_all, timeout);
 }
 
 ORTU_UINT32 ortu_wait_for_objects(const ORTU_Waitable& o1, const ORTU_Waitable& o2,
                                   const ORTU_Waitable& o3, const ORTU_Waitable& o4, bool wait_all,
                                   ORTU_UINT32 timeout) {
     ORTU_Wait_Item items[] = {o1.wait_item(), o2.wait_item(), o3.wait_item(), o4.wait_item()};
-    return ORTU_OS::wait_fds(items, 4, wait_all, timeout);
+    return ORTU_OS::wait_items(items, 4, wait_all, timeout);
 }
 
 ORTU_UINT32 ortu_wait_cancelable(const ORTU_Waitable& object, const ORTU_Waitable* cancel,

@@ -8,8 +8,10 @@
 #include <atomic>
 #include <deque>
 #include <memory>
-#include <pthread.h>
 #include <time.h>
+#if !defined(_WIN32)
+#include <pthread.h>
+#endif
 
 // Recursive: the same thread may take it again; every take needs one release.
 class ORTU_Mutex {
@@ -23,7 +25,13 @@ public:
     void release();
 
 private:
+#if defined(_WIN32)
+    // A critical section, kept opaque so that no system header comes in
+    // through here (the size is checked where it is built).
+    alignas(8) unsigned char cs_[sizeof(void*) == 4 ? 24 : 40];
+#else
     pthread_mutex_t mutex_;
+#endif
 };
 
 // Takes in its constructor, releases in its destructor.
@@ -38,8 +46,9 @@ private:
     ORTU_Mutex& mutex_;
 };
 
-// Anything a multi-object wait accepts: a descriptor that polls readable
-// (or writable) when the object is signalled.
+// Anything a multi-object wait accepts: a kernel object's handle on
+// Windows, elsewhere a descriptor that polls readable (or writable) when
+// the object is signalled.
 class ORTU_Waitable {
 public:
     virtual ORTU_Wait_Item wait_item() const = 0;
@@ -48,11 +57,10 @@ protected:
     ~ORTU_Waitable() = default;
 };
 
-// An event over an eventfd, so that it can be waited on together with
-// sockets. Manual-reset: stays signalled until reset. Automatic: a wait that
-// it satisfies resets it. Events built with the same name in this process
-// share one underlying object (the first one's kind wins), the way named
-// system events do.
+// An event: the system's own on Windows, elsewhere an eventfd, so that it
+// can be waited on together with sockets. Manual-reset: stays signalled until reset. Automatic: a
+// wait that it satisfies resets it. Events built with the same name in this process share one
+// underlying object (the first one's kind wins), the way named system events do.
 class ORTU_Event : public ORTU_Waitable {
 public:
     explicit ORTU_Event(bool manual_reset = false, const char* name = nullptr);
@@ -70,8 +78,17 @@ public:
     bool is_signalled() const;
 
     bool manual_reset() const;
-    bool valid() const { return fd() >= 0; }
+#if defined(_WIN32)
+    bool valid() const {
+        return handle() != nullptr;
+    }
+    void* handle() const;
+#else
+    bool valid() const {
+        return fd() >= 0;
+    }
     int fd() const;
+#endif
     ORTU_Wait_Item wait_item() const override;
 
     struct Core; // the shared object behind one or more events of a name
@@ -80,7 +97,8 @@ private:
     std::shared_ptr<Core> core_;
 };
 
-// A counting semaphore over an eventfd in semaphore mode.
+// A counting semaphore: the system's own on Windows, elsewhere an eventfd
+// in semaphore mode.
 class ORTU_Semaphore : public ORTU_Waitable {
 public:
     ORTU_Semaphore(ORTU_INT32 initial, ORTU_INT32 maximum);
@@ -95,18 +113,47 @@ public:
     // for a count the semaphore cannot take.
     bool release(ORTU_INT32 release_count = 1);
 
-    bool valid() const { return fd_ >= 0; }
-    int fd() const { return fd_; }
+#if defined(_WIN32)
+    bool valid() const {
+        return handle_ != nullptr;
+    }
+    void* handle() const {
+        return handle_;
+    }
+#else
+    bool valid() const {
+        return fd_ >= 0;
+    }
+    int fd() const {
+        return fd_;
+    }
+#endif
     ORTU_Wait_Item wait_item() const override;
 
 private:
+#if defined(_WIN32)
+    void* handle_;
+#else
     int fd_;
+#endif
     ORTU_INT32 maximum_;
 };
 
 // A descriptor of somebody else's (a socket) taking part in a wait: it is
 // never consumed, and "events" says whether readability or writability
 // counts.
+#if defined(_WIN32)
+// On Windows: any kernel object's handle (a socket's network event, an
+// overlapped operation's event).
+class ORTU_Handle_Waitable : public ORTU_Waitable {
+public:
+    explicit ORTU_Handle_Waitable(void* handle) : handle_(handle) {}
+    ORTU_Wait_Item wait_item() const override { return ORTU_Wait_Item{handle_}; }
+
+private:
+    void* handle_;
+};
+#else
 class ORTU_Fd_Waitable : public ORTU_Waitable {
 public:
     ORTU_Fd_Waitable(int fd, short events) : fd_(fd), events_(events) {}
@@ -116,6 +163,7 @@ private:
     int fd_;
     short events_;
 };
+#endif
 
 // Waits on one to four objects. The result is the index of the signalled
 // object (for wait_all, ORTU_WAIT_OBJECT_0 once all are), ORTU_WAIT_TIMEOUT

@@ -10,13 +10,28 @@
 #include <cstring>
 #include <cxxabi.h>
 #include <new>
+#if defined(_WIN32)
+#include <windows.h>
+#else
 #include <sys/resource.h>
 #include <unistd.h>
+#endif
 
 namespace {
 
 std::atomic<ORTU_Thread::Exit_Hook> exit_hook{nullptr};
 
+#if defined(_WIN32)
+// The value is the system's own thread priority (THREAD_PRIORITY_*); one
+// the system refuses is kept but not applied, as elsewhere.
+void apply_priority(ORTU_UINT32 tid, int priority) {
+    HANDLE thread = ::OpenThread(THREAD_SET_INFORMATION, FALSE, tid);
+    if (!thread)
+        return;
+    ::SetThreadPriority(thread, priority);
+    ::CloseHandle(thread);
+}
+#else
 // Only a lower priority is applied to the system thread: raising one needs
 // privileges a service should not count on, and a refusal must not turn
 // into a failure. The value itself is always kept.
@@ -34,6 +49,7 @@ size_t usable_stack_size(ORTU_UINT32 requested) {
     size_t page = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
     return (size + page - 1) / page * page;
 }
+#endif
 
 } // namespace
 
@@ -46,6 +62,13 @@ ORTU_Thread::ORTU_Thread(const char* name, int priority, ORTU_UINT32 stack_size)
     std::strncpy(name_, name ? name : "", NAME_SIZE - 1);
     name_[NAME_SIZE - 1] = '\0';
 
+#if defined(_WIN32)
+    // The system rounds the stack size itself.
+    DWORD system_id = 0;
+    handle_ = ::CreateThread(nullptr, stack_size, &ORTU_Thread::system_entry, this,
+                             stack_size ? STACK_SIZE_PARAM_IS_A_RESERVATION : 0, &system_id);
+    const int rc = handle_ ? 0 : static_cast<int>(::GetLastError());
+#else
     pthread_attr_t attr;
     pthread_attr_init(&attr);
     int rc = 0;
@@ -54,6 +77,7 @@ ORTU_Thread::ORTU_Thread(const char* name, int priority, ORTU_UINT32 stack_size)
     if (rc == 0)
         rc = pthread_create(&handle_, &attr, &ORTU_Thread::thread_entry, this);
     pthread_attr_destroy(&attr);
+#endif
     if (rc != 0) {
         ORTU_OS::set_last_error(rc);
         ORTU_Win32_Error error("Failed to create ORTU_Thread, name = '%s', stack_size = %u, "
@@ -83,13 +107,27 @@ ORTU_Thread::~ORTU_Thread() {
             stop_event_.set();
         }
     }
+#if defined(_WIN32)
+    if (::GetCurrentThreadId() == id_) {
+        // An auto-delete thread deleting itself: nobody will wait for it.
+        ::CloseHandle(handle_);
+        return;
+    }
+#else
     if (pthread_equal(pthread_self(), handle_)) {
         // An auto-delete thread deleting itself: nobody will join it.
         pthread_detach(handle_);
         return;
     }
+#endif
     join_once();
 }
+
+#if defined(_WIN32)
+unsigned long __stdcall ORTU_Thread::system_entry(void* arg) {
+    return static_cast<unsigned long>(reinterpret_cast<uintptr_t>(thread_entry(arg)));
+}
+#endif
 
 void* ORTU_Thread::thread_entry(void* arg) {
     ORTU_Thread* self = static_cast<ORTU_Thread*>(arg);
@@ -211,11 +249,20 @@ void ORTU_Thread::join_once() {
     ORTU_Mutex_Holder hold(join_lock_);
     if (joined_)
         return;
+#if defined(_WIN32)
+    const bool ended = ::WaitForSingleObject(handle_, INFINITE) == WAIT_OBJECT_0;
+    ORTU_ASSERT(ended);
+    if (ended) {
+        ::CloseHandle(handle_);
+        joined_ = true;
+    }
+#else
     void* result = nullptr;
     int rc = pthread_join(handle_, &result);
     ORTU_ASSERT(rc == 0);
     if (rc == 0)
         joined_ = true;
+#endif
 }
 
 void ORTU_Thread::wait() {

@@ -11,7 +11,9 @@
 
 #include <atomic>
 #include <memory>
+#if !defined(_WIN32)
 #include <pthread.h>
+#endif
 
 enum ORTU_Thread_State {
     ts_waiting = 0,  // created, not yet running
@@ -70,11 +72,18 @@ protected:
 
 private:
     static void* thread_entry(void* arg);
+#if defined(_WIN32)
+    static unsigned long __stdcall system_entry(void* arg);
+#endif
     // Lets the suspended system thread go; returns the suspend count it had.
     ORTU_UINT32 resume();
     void join_once();
 
+#if defined(_WIN32)
+    void* handle_; // the system thread's handle
+#else
     pthread_t handle_;
+#endif
     mutable ORTU_Mutex lock_; // guards state_ and auto_delete_
     ORTU_UINT32 id_;
     char name_[NAME_SIZE];

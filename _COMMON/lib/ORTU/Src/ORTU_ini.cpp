@@ -315,7 +315,7 @@ const char* ORTU_Ini_Document::value(const char* section, const char* key) const
 bool ORTU_Ini_Document::save(const char* file_name) const {
     if (!file_name)
         return false;
-    FILE* raw = std::fopen(file_name, "w");
+    FILE* raw = std::fopen(file_name, "wb");
     if (!raw)
         return false;
     struct File_Closer {

@@ -28,7 +28,7 @@ const unsigned char zero_padding[4] = {0, 0, 0, 0};
 // The byte-per-word form in bulk: loops simple enough for the compiler to
 // turn into vector instructions, in a wider form too where the processor
 // has one.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__SANITIZE_ADDRESS__)
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__SANITIZE_ADDRESS__) && !defined(_WIN32)
 #define QREX_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
 #else
 #define QREX_VECTOR_CLONES
