@@ -2,8 +2,9 @@
 # Builds everything with warnings as errors and runs every test suite: the
 # debug build runs all tests (GUI ones on the offscreen platform), the
 # ASan+UBSan build runs every non-GUI test again, the release preset builds,
-# the fuzz preset (clang) builds whole and runs each fuzzer briefly, and the
-# packages are built and checked.
+# the fuzz preset (clang) builds whole and runs each fuzzer briefly, the
+# packages are built and checked, and the library's Windows build is tested
+# under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -49,4 +50,9 @@ bash scripts/fuzz.sh || status=1
 # The Debian packages: built, checked, installed, run and removed again.
 echo "== packages"
 bash scripts/package-test.sh || status=1
+
+# The library for Windows: the DLL's exports, its suites and a host under
+# Wine against the Linux vqarchived.
+echo "== windows"
+bash scripts/win32-test.sh || status=1
 exit $status
