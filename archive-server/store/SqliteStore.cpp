@@ -200,19 +200,12 @@ bool planned(sqlite3* db) {
     return sqlite3_step(q.get()) == SQLITE_ROW && sqlite3_column_int(q.get(), 0) > 0;
 }
 
-// Gives an archive the schema's indexes and the planner its statistics,
-// without which SQLite guesses every table's size and sorts whole results
-// that an index could give in order. `thorough`: statistics from every
-// row (a new archive) rather than a sample (an archive being opened, which
-// must not keep a large archive's server from starting for long). Returns
-// whether anything changed.
-bool bringUpToDate(sqlite3* db, bool thorough) {
+// The statements that give an archive the schema's indexes.
+std::vector<std::string> missingIndexes(sqlite3* db) {
     std::set<std::string> existing;
-    {
-        Stmt q = prepareOrThrow(db, "SELECT name FROM sqlite_master WHERE type = 'index'");
-        while (sqlite3_step(q.get()) == SQLITE_ROW)
-            existing.insert(columnText(q.get(), 0));
-    }
+    Stmt q = prepareOrThrow(db, "SELECT name FROM sqlite_master WHERE type = 'index'");
+    while (sqlite3_step(q.get()) == SQLITE_ROW)
+        existing.insert(columnText(q.get(), 0));
     std::vector<std::string> work;
     for (const char* name : kRetiredIndexes)
         if (existing.count(name))
@@ -221,16 +214,28 @@ bool bringUpToDate(sqlite3* db, bool thorough) {
         for (const IndexDef& i : t.indexes)
             if (!existing.count(i.name))
                 work.push_back(createIndexStatement(t, i));
-    if (work.empty() && planned(db))
-        return false;
-    for (const auto& sql : work)
+    return work;
+}
+
+bool upToDate(sqlite3* db) {
+    return missingIndexes(db).empty() && planned(db);
+}
+
+// Gives an archive the schema's indexes and the planner its statistics,
+// without which SQLite guesses every table's size and sorts whole results
+// that an index could give in order. `thorough`: statistics from every
+// row (a new archive) rather than a sample (an archive being opened, which
+// must not keep a large archive's server from starting for long).
+void bringUpToDate(sqlite3* db, bool thorough) {
+    if (upToDate(db))
+        return;
+    for (const auto& sql : missingIndexes(db))
         execOrThrow(db, sql);
     if (!thorough)
         execOrThrow(db, "PRAGMA analysis_limit = 4000");
     execOrThrow(db, "ANALYZE");
     execOrThrow(db, "INSERT OR REPLACE INTO archive_info VALUES ('schema_version', '" +
                         std::to_string(kSchemaVersion) + "')");
-    return true;
 }
 
 } // namespace
@@ -534,6 +539,9 @@ private:
         }
         sqlite3_finalize(probe);
         try {
+            // Only an archive that needs it waits for the write lock.
+            if (upToDate(db.get()))
+                return;
             execOrThrow(db.get(), "BEGIN IMMEDIATE");
             bringUpToDate(db.get(), false);
             execOrThrow(db.get(), "COMMIT");
