@@ -19,7 +19,7 @@ public:
     }
 
     void runAsOwner(const std::string& sql) override { db_.run(sql); }
-    std::set<std::string> indexNames() override {
+    std::set<std::string> schemaNames() override {
         auto store = vqarchive::ArchiveStore::open(db_.url());
         std::set<std::string> out;
         for (const auto& row : vqtest::query(*store, "SELECT INDEX_NAME FROM information_schema."
