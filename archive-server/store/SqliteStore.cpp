@@ -288,6 +288,14 @@ public:
         if (!r.ok())
             return r;
         sqlite3_set_authorizer(db.get(), clientAuthorizer, nullptr);
+        // With statistics SQLite puts a Bloom filter on the records looked
+        // up for each participant of a listing, and fills it by reading all
+        // of media before the first row: a listing in record order that
+        // would stop at its limit after a few thousand records reads
+        // millions. Without it such a listing streams. (An engine built
+        // without test controls ignores this and keeps the filter.)
+        constexpr int kBloomFilter = 0x00080000;
+        sqlite3_test_control(SQLITE_TESTCTRL_OPTIMIZATIONS, db.get(), kBloomFilter);
         // A client must not make the server build values of any size.
         sqlite3_limit(db.get(), SQLITE_LIMIT_LENGTH, static_cast<int>(kMaxClientValue));
         sqlite3_progress_handler(db.get(), 1000, cancelProgress, const_cast<CancelToken*>(&cancel));
