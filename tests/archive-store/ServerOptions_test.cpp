@@ -113,7 +113,6 @@ TEST(ServerOptions, CreateDemoForm) {
     EXPECT_EQ(p.options.records, 200000u);
     EXPECT_TRUE(p.options.replace);
     EXPECT_EQ(p.options.endTime, 1765238400);
-    EXPECT_EQ(p.options.days, 90u);
     p = parse({"--create-demo", "/tmp/d", "--span", "3650"});
     ASSERT_TRUE(p.ok) << p.error;
     EXPECT_EQ(p.options.days, 3650u);
