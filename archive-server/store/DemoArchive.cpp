@@ -530,9 +530,6 @@ private:
     }
 
     void write(const Prng& planning) {
-        // A call's attached data comes with its first record that carries
-        // any; at most one record of a call does.
-        std::set<std::string> cadWritten;
         std::vector<bool> externalsUsed(externals_.size());
         std::set<std::string> visitors; // at most 100,000 names
         uint32_t written = 0;
@@ -560,7 +557,10 @@ private:
                 else if (!party.external.empty())
                     visitors.insert(party.external);
             }
-            if (!rec.cad.empty() && cadWritten.insert(rec.callId).second) {
+            // At most one record of a call carries its attached data (the
+            // call's recording, or a record of the data alone for a call that
+            // has no recording): no set of the calls written is needed.
+            if (!rec.cad.empty()) {
                 for (const auto& item : rec.cad) {
                     writer_.addCad(rec.callId, item.name, item.value, item.description);
                     ++summary_.cadRows;
