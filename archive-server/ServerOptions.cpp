@@ -13,7 +13,8 @@ namespace vqarchive {
 
 namespace {
 
-constexpr uint32_t kMaxDemoRecords = 10'000'000;
+constexpr uint32_t kMaxDemoRecords = 100'000'000;
+constexpr uint32_t kMaxDemoDays = 36'500;
 
 bool parseUnsigned(const std::string& text, uint64_t max, uint64_t& out) {
     if (text.empty() || text.size() > 20)
@@ -286,6 +287,15 @@ struct Parser {
                     return fail("bad end time '" + v + "': expected seconds since 1970");
                 o.endTime = static_cast<int64_t>(t);
                 noteDemo(name);
+            } else if (name == "--span") {
+                if (!value(name, inlineValue, hasInline, v))
+                    return false;
+                uint64_t days = 0;
+                if (!parseUnsigned(v, kMaxDemoDays, days) || days == 0)
+                    return fail("bad time span '" + v + "': expected days from 1 to " +
+                                std::to_string(kMaxDemoDays));
+                o.days = static_cast<uint32_t>(days);
+                noteDemo(name);
             } else if (name == "--long-recording") {
                 if (!value(name, inlineValue, hasInline, v))
                     return false;
@@ -387,8 +397,8 @@ std::string usageText() {
     const auto ms = [](uint32_t v) { return durationText(v); };
     return "Usage:\n"
            "  vqarchived [serving options] ARCHIVE\n"
-           "  vqarchived --create-demo TARGET [--seed N] [--records N] [--end-time T] "
-           "[--long-recording MB] [--replace]\n"
+           "  vqarchived --create-demo TARGET [--seed N] [--records N] [--span DAYS] "
+           "[--end-time T] [--long-recording MB] [--replace]\n"
            "  vqarchived --help | --version\n"
            "\n"
            "Serves an archive to the archive viewer.\n"
@@ -473,6 +483,7 @@ std::string usageText() {
            "  --records N        number of demo records (default 5000)\n"
            "  --long-recording MB  add one call recording of MB megabytes (a WAV file) as\n"
            "                     the last record, for measuring downloads\n"
+           "  --span DAYS        the records spread over the DAYS before the end (default 90)\n"
            "  --end-time T       demo records end at T, seconds since 1970 (default: today)\n"
            "  --replace          replace an archive that exists at the target\n"
            "\n"

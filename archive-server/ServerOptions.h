@@ -42,6 +42,7 @@ struct ServerOptions {
     uint64_t seed = 1;
     uint32_t records = 5000;
     int64_t endTime = 0; // 0: the end of today
+    uint32_t days = 90;  // the records' time span before the end
     bool replace = false;
     uint32_t longRecordingMb = 0; // 0: none
 };

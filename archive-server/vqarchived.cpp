@@ -30,6 +30,7 @@ int createDemo(const ServerOptions& o) {
     d.seed = o.seed;
     d.records = o.records;
     d.endTime = o.endTime;
+    d.days = o.days;
     d.replace = o.replace;
     d.longRecordingBytes = uint64_t{o.longRecordingMb} * 1024 * 1024;
     const auto started = std::chrono::steady_clock::now();

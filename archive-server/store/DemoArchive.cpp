@@ -6,12 +6,15 @@
 #include "Mp3Writer.h"
 #include "PdfWriter.h"
 #include "Prng.h"
+#include "Schema.h"
 #include "WavWriter.h"
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <functional>
 #include <set>
 
 namespace vqarchive {
@@ -39,9 +42,19 @@ struct Party {
     uint32_t group = 0;
     std::string external;
     std::string name; // for transcripts
+    uint32_t ref = 0; // which list and place it comes from (Generator::partyRef)
 };
 
-enum class Kind { im, callrec, vm, fax, cad, webchat };
+// A call that a later record of its attached data may refer to, kept small:
+// an archive of millions of records remembers millions of calls.
+struct CallMemo {
+    uint64_t callNumber = 0;
+    std::array<uint32_t, 3> parties{};
+    std::array<int8_t, 3> roles{};
+    uint8_t count = 0;
+};
+
+enum class Kind : uint8_t { im, callrec, vm, fax, cad, webchat };
 
 const char* kindText(Kind k) {
     switch (k) {
@@ -92,13 +105,20 @@ public:
         }
     }
 
+    // The records are planned in a random order of times and numbered in
+    // the order of their times. Instead of holding the whole plan to sort
+    // it, the planning runs twice from the same random state: the first run
+    // keeps only each record's time, from which every record's number
+    // follows, and the second writes each record under its number as it is
+    // planned. Memory stays at a few bytes a record.
     DemoSummary run() {
         makePeople();
-        plan();
-        write();
+        const Prng planning = rng_.fork(2);
+        numberByTime(planning);
+        write(planning);
         if (opt_.longRecordingBytes)
             writeLongRecording();
-        writer_.setInfo("schema_version", "1");
+        writer_.setInfo("schema_version", std::to_string(kSchemaVersion));
         writer_.setInfo("generator", "vqarchived --create-demo");
         writer_.setInfo("seed", std::to_string(opt_.seed));
         writer_.setInfo("records", std::to_string(summary_.records));
@@ -122,6 +142,7 @@ private:
             Party p;
             p.user = static_cast<uint32_t>(1001 + users_.size());
             p.name = name;
+            p.ref = partyRef(userList, users_.size());
             char phone[32];
             std::snprintf(phone, sizeof phone, "%u", 2000 + p.user);
             writer_.addUser(p.user, name, phone);
@@ -130,7 +151,7 @@ private:
         for (size_t g = 0; g < demo::groupNames().size(); ++g) {
             const auto id = static_cast<uint32_t>(101 + g);
             writer_.addGroup(id, demo::groupNames()[g]);
-            groups_.push_back({0, id, {}, demo::groupNames()[g]});
+            groups_.push_back({0, id, {}, demo::groupNames()[g], partyRef(groupList, g)});
         }
         // Agents: most users work in one group, some in two, a few in none.
         std::set<std::pair<uint32_t, uint32_t>> pairs;
@@ -141,7 +162,11 @@ private:
             for (int m = 0; m < memberships; ++m) {
                 const auto& g = r.pick(groups_);
                 if (pairs.insert({u.user, g.group}).second)
-                    agents_.push_back({u.user, g.group, {}, g.name + " agent " + u.name});
+                    agents_.push_back({u.user,
+                                       g.group,
+                                       {},
+                                       g.name + " agent " + u.name,
+                                       partyRef(agentList, agents_.size())});
             }
         }
         const size_t externalCount = std::clamp<size_t>(opt_.records / 20, 30, 3000);
@@ -149,7 +174,8 @@ private:
         for (size_t i = 0; externals_.size() < externalCount && i < externalCount * 4; ++i) {
             std::string number = demo::externalNumber(r);
             if (seen.insert(number).second)
-                externals_.push_back({0, 0, number, number});
+                externals_.push_back(
+                    {0, 0, number, number, partyRef(externalList, externals_.size())});
         }
         summary_.users = static_cast<uint32_t>(users_.size());
         summary_.groups = static_cast<uint32_t>(groups_.size());
@@ -171,10 +197,34 @@ private:
         }
     }
 
-    std::string newCallId(Prng& r) {
+    uint64_t newCallNumber(Prng& r) {
         const uint64_t first = r.below(36ull * 36 * 36 * 36 * 36);
-        const uint64_t id = (first << 38) | (r.below(256) << 30) | r.below(1ull << 30);
-        return formatGlobalCallId(static_cast<int64_t>(id));
+        return (first << 38) | (r.below(256) << 30) | r.below(1ull << 30);
+    }
+
+    std::string newCallId(Prng& r) {
+        return formatGlobalCallId(static_cast<int64_t>(newCallNumber(r)));
+    }
+
+    // A party's list in the top byte, its place in the list below.
+    enum PartyList : uint32_t { userList, groupList, agentList, externalList, visitorList };
+    static uint32_t partyRef(PartyList list, size_t index) {
+        return list << 24 | static_cast<uint32_t>(index);
+    }
+    const Party& partyOf(uint32_t ref) const {
+        const size_t index = ref & 0xFFFFFF;
+        switch (static_cast<PartyList>(ref >> 24)) {
+        case userList:
+            return users_[index];
+        case groupList:
+            return groups_[index];
+        case agentList:
+            return agents_[index];
+        case externalList:
+        case visitorList:
+            break;
+        }
+        return externals_[index];
     }
 
     Party internalParty(Prng& r) {
@@ -183,8 +233,8 @@ private:
         return r.pick(users_);
     }
 
-    void plan() {
-        Prng r = rng_.fork(2);
+    void plan(Prng r) {
+        recentCalls_.clear();
         // Shares of the record kinds; IM records come in conversations.
         const std::vector<std::pair<Kind, double>> shares = {
             {Kind::im, 0.44},  {Kind::callrec, 0.24}, {Kind::vm, 0.10},
@@ -209,7 +259,6 @@ private:
         for (size_t i = order.size(); i > 1; --i)
             std::swap(order[i - 1], order[r.below(i)]);
 
-        std::vector<std::string> recentCalls;
         size_t planned = 0;
         for (size_t i = 0; planned < opt_.records; ++i) {
             const size_t left = opt_.records - planned;
@@ -218,7 +267,7 @@ private:
                 planned += planConversation(r, std::min(left, static_cast<size_t>(r.range(2, 9))));
                 break;
             case Kind::callrec:
-                planCall(r, recentCalls);
+                planCall(r);
                 ++planned;
                 break;
             case Kind::vm:
@@ -230,7 +279,7 @@ private:
                 ++planned;
                 break;
             case Kind::cad:
-                planCadRecord(r, recentCalls);
+                planCadRecord(r);
                 ++planned;
                 break;
             case Kind::webchat:
@@ -239,9 +288,23 @@ private:
                 break;
             }
         }
-        std::stable_sort(
-            records_.begin(), records_.end(),
-            [](const PlannedRecord& a, const PlannedRecord& b) { return a.time < b.time; });
+    }
+
+    void numberByTime(const Prng& planning) {
+        const int64_t start = endTime_ - static_cast<int64_t>(opt_.days) * 86400;
+        // Time since the span's start in the high half, the place in the
+        // plan in the low half: sorted, they give the order of a stable
+        // sort by time.
+        std::vector<uint64_t> keys;
+        keys.reserve(opt_.records);
+        emit_ = [&](PlannedRecord&& rec) {
+            keys.push_back(static_cast<uint64_t>(rec.time - start) << 32 | keys.size());
+        };
+        plan(planning);
+        std::sort(keys.begin(), keys.end());
+        number_.assign(keys.size(), 0);
+        for (size_t i = 0; i < keys.size(); ++i)
+            number_[keys[i] & 0xFFFFFFFFu] = static_cast<uint32_t>(i + 1);
     }
 
     size_t planConversation(Prng& r, size_t messages) {
@@ -273,7 +336,7 @@ private:
             rec.text = text;
             for (size_t m = 0; m < members.size(); ++m)
                 rec.parties.push_back({members[m], m == sender ? 1 : 0});
-            records_.push_back(std::move(rec));
+            emit_(std::move(rec));
             t += r.range(5, 240);
             // Mostly alternating, sometimes two messages in a row.
             if (!r.chance(0.25))
@@ -283,11 +346,13 @@ private:
         return texts.size();
     }
 
-    void planCall(Prng& r, std::vector<std::string>& recentCalls) {
+    void planCall(Prng& r) {
         PlannedRecord rec;
         rec.kind = Kind::callrec;
         rec.time = randomTime(r);
-        rec.callId = newCallId(r);
+        CallMemo memo;
+        memo.callNumber = newCallNumber(r);
+        rec.callId = formatGlobalCallId(static_cast<int64_t>(memo.callNumber));
         rec.poolIndex = r.below(pools_[Kind::callrec].size());
         const bool inbound = r.chance(0.6);
         if (inbound) {
@@ -300,9 +365,12 @@ private:
         if (r.chance(0.1))
             rec.parties.push_back({r.pick(users_), -1});
         rec.cad = demo::callAttachedData(r);
-        recentCalls.push_back(rec.callId);
-        callParties_[rec.callId] = rec.parties;
-        records_.push_back(std::move(rec));
+        for (const auto& [party, role] : rec.parties) {
+            memo.parties[memo.count] = party.ref;
+            memo.roles[memo.count++] = static_cast<int8_t>(role);
+        }
+        recentCalls_.push_back(memo);
+        emit_(std::move(rec));
     }
 
     void planVoiceMail(Prng& r) {
@@ -315,7 +383,7 @@ private:
         rec.parties.push_back({r.pick(users_), 0});
         if (r.chance(0.3))
             rec.cad = demo::callAttachedData(r);
-        records_.push_back(std::move(rec));
+        emit_(std::move(rec));
     }
 
     void planFax(Prng& r) {
@@ -326,25 +394,27 @@ private:
         rec.poolIndex = r.below(pools_[Kind::fax].size());
         rec.parties.push_back({r.pick(externals_), 1});
         rec.parties.push_back({r.chance(0.5) ? r.pick(groups_) : r.pick(users_), 0});
-        records_.push_back(std::move(rec));
+        emit_(std::move(rec));
     }
 
     // A record of a call's attached data alone, for a call recorded earlier
     // (or a call of its own when none was planned yet).
-    void planCadRecord(Prng& r, const std::vector<std::string>& recentCalls) {
+    void planCadRecord(Prng& r) {
         PlannedRecord rec;
         rec.kind = Kind::cad;
         rec.time = randomTime(r);
-        if (!recentCalls.empty() && r.chance(0.8)) {
-            rec.callId = r.pick(recentCalls);
-            rec.parties = callParties_[rec.callId];
+        if (!recentCalls_.empty() && r.chance(0.8)) {
+            const CallMemo& call = r.pick(recentCalls_);
+            rec.callId = formatGlobalCallId(static_cast<int64_t>(call.callNumber));
+            for (uint8_t i = 0; i < call.count; ++i)
+                rec.parties.push_back({partyOf(call.parties[i]), call.roles[i]});
         } else {
             rec.callId = newCallId(r);
             rec.parties.push_back({r.pick(externals_), 1});
             rec.parties.push_back({internalParty(r), 0});
             rec.cad = demo::callAttachedData(r);
         }
-        records_.push_back(std::move(rec));
+        emit_(std::move(rec));
     }
 
     void planWebchat(Prng& r) {
@@ -352,13 +422,13 @@ private:
         rec.kind = Kind::webchat;
         rec.time = randomTime(r);
         rec.callId = newCallId(r);
-        Party visitor{0, 0, demo::webVisitor(r), {}};
+        Party visitor{0, 0, demo::webVisitor(r), {}, partyRef(visitorList, 0)};
         visitor.name = visitor.external;
         const Party agent = agents_.empty() ? r.pick(users_) : r.pick(agents_);
         rec.parties.push_back({visitor, 1});
         rec.parties.push_back({agent, 0});
         rec.text = demo::webchatTranscript(r, visitor.name, agent.name);
-        records_.push_back(std::move(rec));
+        emit_(std::move(rec));
     }
 
     const PoolFile& poolFile(Kind kind, size_t index) {
@@ -459,13 +529,13 @@ private:
         return pdf.bytes();
     }
 
-    void write() {
-        std::set<std::string> cadWritten;
-        std::set<std::string> externalsUsed;
-        uint32_t id = 0;
-        for (const auto& rec : records_) {
+    void write(const Prng& planning) {
+        std::vector<bool> externalsUsed(externals_.size());
+        std::set<std::string> visitors; // at most 100,000 names
+        uint32_t written = 0;
+        emit_ = [&](PlannedRecord&& rec) {
             MediaRecord m;
-            m.id = ++id;
+            m.id = number_[written++];
             m.type = kindText(rec.kind);
             m.callId = rec.callId;
             m.timestamp = rec.time;
@@ -482,19 +552,27 @@ private:
                 writer_.addMessage(m.id, rec.text);
             for (const auto& [party, role] : rec.parties) {
                 writer_.addParticipant({m.id, party.user, party.group, party.external, role});
-                if (!party.external.empty())
-                    externalsUsed.insert(party.external);
+                if (party.ref >> 24 == externalList)
+                    externalsUsed[party.ref & 0xFFFFFF] = true;
+                else if (!party.external.empty())
+                    visitors.insert(party.external);
             }
-            if (!rec.cad.empty() && cadWritten.insert(rec.callId).second) {
+            // At most one record of a call carries its attached data (the
+            // call's recording, or a record of the data alone for a call that
+            // has no recording): no set of the calls written is needed.
+            if (!rec.cad.empty()) {
                 for (const auto& item : rec.cad) {
                     writer_.addCad(rec.callId, item.name, item.value, item.description);
                     ++summary_.cadRows;
                 }
             }
             ++summary_.byType[m.type];
-        }
-        summary_.records = id;
-        summary_.externals = static_cast<uint32_t>(externalsUsed.size());
+        };
+        plan(planning);
+        summary_.records = written;
+        summary_.externals = static_cast<uint32_t>(
+            visitors.size() + std::count(externalsUsed.begin(), externalsUsed.end(), true));
+        number_ = {};
     }
 
     // A WAV file of exactly the asked size: a slowly gliding tone, cheap to
@@ -538,8 +616,9 @@ private:
     int64_t endTime_ = 0;
     std::vector<Party> users_, groups_, agents_, externals_;
     std::map<Kind, std::vector<PoolFile>> pools_;
-    std::map<std::string, std::vector<std::pair<Party, int32_t>>> callParties_;
-    std::vector<PlannedRecord> records_;
+    std::vector<CallMemo> recentCalls_;
+    std::function<void(PlannedRecord&&)> emit_;
+    std::vector<uint32_t> number_; // a record's number by its place in the plan
     DemoSummary summary_;
 };
 
@@ -550,6 +629,10 @@ DemoSummary createDemoArchive(const std::string& target, const DemoOptions& opti
         throw StoreError("a demo archive needs at least one record");
     if (options.days == 0)
         throw StoreError("a demo archive needs a time span of at least one day");
+    if (options.days > 36500 ||
+        (options.endTime > 0 && options.endTime < static_cast<int64_t>(options.days) * 86400))
+        throw StoreError("the demo archive's time span must lie after 1970 and last at most "
+                         "36,500 days");
     auto writer = createArchiveWriter(target, options.replace);
     Generator generator(options, *writer);
     return generator.run();

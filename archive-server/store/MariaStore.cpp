@@ -137,6 +137,64 @@ bool isQuery(const std::string& sql) {
     return allowed.count(word) != 0;
 }
 
+// Indexes that earlier versions made and the schema has replaced.
+const char* const kRetiredIndexes[][2] = {{"participants", "participants_media"},
+                                          {"participants", "participants_user"},
+                                          {"participants", "participants_group"},
+                                          {"participants", "participants_external"},
+                                          {"cad", "cad_name_value"}};
+
+// Gives the archive the schema's indexes and its tables fresh statistics.
+// Another server on the same database may be doing the same at the same
+// time: an index it made first, or dropped first, is no failure.
+StoreResult bringUpToDate(MYSQL* c) {
+    if (mysql_query(c, "SELECT TABLE_NAME, INDEX_NAME FROM information_schema.STATISTICS "
+                       "WHERE TABLE_SCHEMA = DATABASE()") != 0)
+        return failureOf(c);
+    std::set<std::pair<std::string, std::string>> existing;
+    std::set<std::string> tables;
+    {
+        Result res(mysql_store_result(c));
+        if (!res)
+            return failureOf(c);
+        while (MYSQL_ROW row = mysql_fetch_row(res.get()))
+            if (row[0] && row[1]) {
+                existing.insert({row[0], row[1]});
+                tables.insert(row[0]);
+            }
+    }
+    if (!tables.count("media"))
+        return StoreResult::success(); // not an archive (yet)
+    std::set<std::string> changed;
+    const auto run = [&](const std::string& table, const std::string& sql) {
+        // 1061: the index exists already; 1091: it is gone already.
+        if (mysql_query(c, sql.c_str()) != 0 && mysql_errno(c) != 1061 && mysql_errno(c) != 1091)
+            return false;
+        changed.insert(table);
+        return true;
+    };
+    for (const auto& [table, index] : kRetiredIndexes)
+        if (existing.count({table, index}) &&
+            !run(table, std::string("DROP INDEX ") + index + " ON " + table))
+            return failureOf(c);
+    for (const TableDef& t : archiveSchema())
+        for (const IndexDef& i : t.indexes)
+            if (!existing.count({t.name, i.name}) && !run(t.name, createIndexStatement(t, i)))
+                return failureOf(c);
+    if (!changed.empty() &&
+        mysql_query(c, ("REPLACE INTO archive_info VALUES ('schema_version', '" +
+                        std::to_string(kSchemaVersion) + "')")
+                           .c_str()) != 0)
+        return failureOf(c);
+    for (const auto& table : changed) {
+        const std::string sql = "ANALYZE TABLE " + table;
+        if (mysql_query(c, sql.c_str()) != 0)
+            return failureOf(c);
+        Result res(mysql_store_result(c));
+    }
+    return StoreResult::success();
+}
+
 } // namespace
 
 class MariaStore final : public ArchiveStore {
@@ -380,8 +438,18 @@ public:
         return out;
     }
 
+    // The server's own connection. The first one brings an archive made by
+    // an earlier version up to the schema's indexes.
     StoreResult connect(Conn& out) const {
-        return connectAs(address_.user, address_.password, out);
+        StoreResult r = connectAs(address_.user, address_.password, out);
+        if (!r.ok())
+            return r;
+        std::lock_guard lock(upgradeMutex_);
+        // An account that may not make indexes still serves the archive as
+        // it is; only a lost connection makes the next one try again.
+        if (!upgraded_)
+            upgraded_ = bringUpToDate(out.get()).code != StoreCode::dbFailed;
+        return r;
     }
 
     // The connection client statements run on: the reader account when one
@@ -533,6 +601,8 @@ private:
     }
 
     MysqlAddress address_;
+    mutable std::mutex upgradeMutex_;
+    mutable bool upgraded_ = false;
 };
 
 std::unique_ptr<ArchiveStore> openMariaStore(const MysqlAddress& address) {
@@ -612,7 +682,9 @@ public:
         // the rows follow in one transaction.
         for (const auto& sql : dropStatements(Dialect::mariadb))
             run(sql);
-        for (const auto& sql : createStatements(Dialect::mariadb))
+        // The indexes follow the rows (commit): made from the finished
+        // tables they cost a sort each instead of an insertion a row.
+        for (const auto& sql : createStatements(Dialect::mariadb, false))
             run(sql);
         run("START TRANSACTION");
     }
@@ -683,6 +755,12 @@ public:
             b->flush(conn_.get());
         run("COMMIT");
         committed_ = true;
+        // Should this fail, the rows are there and a server opening the
+        // archive makes the indexes.
+        const StoreResult indexed = bringUpToDate(conn_.get());
+        if (!indexed.ok())
+            throw StoreError("MariaDB: the archive is made, but not its indexes: " +
+                             indexed.message);
     }
 
 private:

@@ -36,17 +36,23 @@ const std::vector<TableDef>& archiveSchema() {
           {"External_Address", ColumnKind::text, 128},
           {"Role", ColumnKind::int32, 0, false}},
          "",
-         {{"participants_media", {"Media_ID"}},
-          {"participants_user", {"User_ID", "Group_ID"}},
-          {"participants_group", {"Group_ID"}},
-          {"participants_external", {"External_Address"}}}},
+         // Every participant index ends in Media_ID, so that a participant's
+         // records come out in record order without a table lookup; the
+         // first covers the whole row, so that a query listing records in
+         // Media_ID order walks it and stops at its limit.
+         {{"participants_media_row",
+           {"Media_ID", "User_ID", "Group_ID", "External_Address", "Role"}},
+          {"participants_user_media", {"User_ID", "Group_ID", "Media_ID"}},
+          {"participants_group_media", {"Group_ID", "Media_ID"}},
+          {"participants_external_media", {"External_Address", "Media_ID"}}}},
         {"cad",
          {{"call_id", ColumnKind::text, 32, false, true},
           {"name", ColumnKind::text, 64, false},
           {"value", ColumnKind::text, 255, false},
           {"description", ColumnKind::text, 255}},
          "",
-         {{"cad_call", {"call_id"}}, {"cad_name_value", {"name", "value"}}}},
+         // A name=value condition finds its calls in the index alone.
+         {{"cad_call", {"call_id"}}, {"cad_name_value_call", {"name", "value", "call_id"}}}},
         // Texts of instant messages and web chats, one row per record.
         {"messages",
          {{"Media_ID", ColumnKind::id, 0, false}, {"body", ColumnKind::longText, 0, false}},
@@ -114,7 +120,11 @@ std::string joined(const std::vector<std::string>& parts) {
 
 } // namespace
 
-std::vector<std::string> createStatements(Dialect dialect) {
+std::string createIndexStatement(const TableDef& table, const IndexDef& index) {
+    return "CREATE INDEX " + index.name + " ON " + table.name + " (" + joined(index.columns) + ")";
+}
+
+std::vector<std::string> createStatements(Dialect dialect, bool withIndexes) {
     std::vector<std::string> out;
     for (const auto& t : archiveSchema()) {
         std::string sql = "CREATE TABLE " + t.name + " (";
@@ -136,10 +146,18 @@ std::vector<std::string> createStatements(Dialect dialect) {
         if (dialect == Dialect::mariadb)
             sql += " ENGINE=InnoDB DEFAULT CHARSET=utf8mb4 COLLATE=utf8mb4_unicode_ci";
         out.push_back(sql);
-        for (const auto& i : t.indexes)
-            out.push_back("CREATE INDEX " + i.name + " ON " + t.name + " (" + joined(i.columns) +
-                          ")");
+        if (withIndexes)
+            for (const auto& i : t.indexes)
+                out.push_back(createIndexStatement(t, i));
     }
+    return out;
+}
+
+std::vector<std::string> createIndexStatements() {
+    std::vector<std::string> out;
+    for (const auto& t : archiveSchema())
+        for (const auto& i : t.indexes)
+            out.push_back(createIndexStatement(t, i));
     return out;
 }
 

@@ -39,12 +39,19 @@ struct TableDef {
     std::vector<IndexDef> indexes;
 };
 
-constexpr int kSchemaVersion = 1;
+// 2: indexes that let listing queries read in record order and stop at
+// their limit (archives of version 1 are brought up to it when opened).
+constexpr int kSchemaVersion = 2;
 
 const std::vector<TableDef>& archiveSchema();
 
-// CREATE TABLE and CREATE INDEX statements, in dependency-free order.
-std::vector<std::string> createStatements(Dialect dialect);
+// CREATE TABLE and (unless a bulk load adds them afterwards) CREATE INDEX
+// statements, in dependency-free order.
+std::vector<std::string> createStatements(Dialect dialect, bool withIndexes = true);
+// CREATE INDEX for every index of the schema; the same text for both
+// databases.
+std::vector<std::string> createIndexStatements();
+std::string createIndexStatement(const TableDef& table, const IndexDef& index);
 // DROP TABLE IF EXISTS for every table of the schema.
 std::vector<std::string> dropStatements(Dialect dialect);
 

@@ -190,6 +190,54 @@ private:
     unsigned steps_ = 0;
 };
 
+// Indexes that earlier versions made and the schema has replaced.
+const char* const kRetiredIndexes[] = {"participants_media", "participants_user",
+                                       "participants_group", "participants_external",
+                                       "cad_name_value"};
+
+bool planned(sqlite3* db) {
+    Stmt q = prepareOrThrow(db, "SELECT COUNT(*) FROM sqlite_master WHERE name = 'sqlite_stat1'");
+    return sqlite3_step(q.get()) == SQLITE_ROW && sqlite3_column_int(q.get(), 0) > 0;
+}
+
+// The statements that give an archive the schema's indexes.
+std::vector<std::string> missingIndexes(sqlite3* db) {
+    std::set<std::string> existing;
+    Stmt q = prepareOrThrow(db, "SELECT name FROM sqlite_master WHERE type = 'index'");
+    while (sqlite3_step(q.get()) == SQLITE_ROW)
+        existing.insert(columnText(q.get(), 0));
+    std::vector<std::string> work;
+    for (const char* name : kRetiredIndexes)
+        if (existing.count(name))
+            work.push_back(std::string("DROP INDEX ") + name);
+    for (const TableDef& t : archiveSchema())
+        for (const IndexDef& i : t.indexes)
+            if (!existing.count(i.name))
+                work.push_back(createIndexStatement(t, i));
+    return work;
+}
+
+bool upToDate(sqlite3* db) {
+    return missingIndexes(db).empty() && planned(db);
+}
+
+// Gives an archive the schema's indexes and the planner its statistics,
+// without which SQLite guesses every table's size and sorts whole results
+// that an index could give in order. `thorough`: statistics from every
+// row (a new archive) rather than a sample (an archive being opened, which
+// must not keep a large archive's server from starting for long).
+void bringUpToDate(sqlite3* db, bool thorough) {
+    if (upToDate(db))
+        return;
+    for (const auto& sql : missingIndexes(db))
+        execOrThrow(db, sql);
+    if (!thorough)
+        execOrThrow(db, "PRAGMA analysis_limit = 4000");
+    execOrThrow(db, "ANALYZE");
+    execOrThrow(db, "INSERT OR REPLACE INTO archive_info VALUES ('schema_version', '" +
+                        std::to_string(kSchemaVersion) + "')");
+}
+
 } // namespace
 
 SqliteLocation locateSqliteArchive(const std::string& path) {
@@ -211,6 +259,7 @@ public:
         std::error_code ec;
         if (!fs::is_regular_file(location_.database, ec))
             throw StoreError("no SQLite archive at " + location_.database);
+        upgrade();
     }
 
     int serverType() const override { return 3; }
@@ -239,6 +288,14 @@ public:
         if (!r.ok())
             return r;
         sqlite3_set_authorizer(db.get(), clientAuthorizer, nullptr);
+        // With statistics SQLite puts a Bloom filter on the records looked
+        // up for each participant of a listing, and fills it by reading all
+        // of media before the first row: a listing in record order that
+        // would stop at its limit after a few thousand records reads
+        // millions. Without it such a listing streams. (An engine built
+        // without test controls ignores this and keeps the filter.)
+        constexpr int kBloomFilter = 0x00080000;
+        sqlite3_test_control(SQLITE_TESTCTRL_OPTIMIZATIONS, db.get(), kBloomFilter);
         // A client must not make the server build values of any size.
         sqlite3_limit(db.get(), SQLITE_LIMIT_LENGTH, static_cast<int>(kMaxClientValue));
         sqlite3_progress_handler(db.get(), 1000, cancelProgress, const_cast<CancelToken*>(&cancel));
@@ -470,6 +527,38 @@ public:
     }
 
 private:
+    // An archive of an earlier version gets its indexes and statistics once,
+    // the first time a server opens it; one that cannot be written (a
+    // read-only copy) is served as it is.
+    void upgrade() {
+        sqlite3* raw = nullptr;
+        sqlite3_open_v2(location_.database.c_str(), &raw,
+                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
+        DbHandle db(raw);
+        if (!db || sqlite3_db_readonly(db.get(), "main") != 0)
+            return;
+        sqlite3_busy_timeout(db.get(), 60000);
+        // A file that is not an archive is refused by the first statement.
+        sqlite3_stmt* probe = nullptr;
+        if (sqlite3_prepare_v2(db.get(), "SELECT 1 FROM media, archive_info LIMIT 0", -1, &probe,
+                               nullptr) != SQLITE_OK) {
+            sqlite3_finalize(probe);
+            return;
+        }
+        sqlite3_finalize(probe);
+        try {
+            // Only an archive that needs it waits for the write lock.
+            if (upToDate(db.get()))
+                return;
+            execOrThrow(db.get(), "BEGIN IMMEDIATE");
+            bringUpToDate(db.get(), false);
+            execOrThrow(db.get(), "COMMIT");
+        } catch (const StoreError& e) {
+            throw StoreError("cannot bring the archive " + location_.database +
+                             " up to date: " + e.what());
+        }
+    }
+
     StoreResult openReadOnly(DbHandle& out) const {
         sqlite3* raw = nullptr;
         const int rc = sqlite3_open_v2(location_.database.c_str(), &raw,
@@ -629,7 +718,12 @@ public:
         db_.reset(raw);
         execOrThrow(db_.get(), "PRAGMA journal_mode = OFF");
         execOrThrow(db_.get(), "PRAGMA synchronous = OFF");
-        for (const auto& sql : createStatements(Dialect::sqlite))
+        // Records arrive in the order they were planned, not by number: the
+        // tables' pages are visited all over, so more of them stay at hand.
+        execOrThrow(db_.get(), "PRAGMA cache_size = -65536");
+        // Indexes come at the end: made from the finished tables they cost
+        // a sort each instead of a random insertion a row.
+        for (const auto& sql : createStatements(Dialect::sqlite, false))
             execOrThrow(db_.get(), sql);
         execOrThrow(db_.get(), "BEGIN");
         user_ = prepareOrThrow(db_.get(), "INSERT INTO users VALUES (?, ?, ?)");
@@ -723,6 +817,7 @@ public:
 
     void commit() override {
         clearStatements();
+        bringUpToDate(db_.get(), true);
         execOrThrow(db_.get(), "COMMIT");
         // Readers and the deleting writer work side by side in WAL mode.
         execOrThrow(db_.get(), "PRAGMA journal_mode = WAL");

@@ -18,6 +18,16 @@ public:
                                           filename + "'") == "1";
     }
 
+    void runAsOwner(const std::string& sql) override { db_.run(sql); }
+    std::set<std::string> schemaNames() override {
+        auto store = vqarchive::ArchiveStore::open(db_.url());
+        std::set<std::string> out;
+        for (const auto& row : vqtest::query(*store, "SELECT INDEX_NAME FROM information_schema."
+                                                     "STATISTICS WHERE TABLE_SCHEMA = DATABASE()"))
+            out.insert(row[0]);
+        return out;
+    }
+
     const vqtest::TempMysqlDatabase& db() const { return db_; }
 
 private:

@@ -113,6 +113,11 @@ TEST(ServerOptions, CreateDemoForm) {
     EXPECT_EQ(p.options.records, 200000u);
     EXPECT_TRUE(p.options.replace);
     EXPECT_EQ(p.options.endTime, 1765238400);
+    p = parse({"--create-demo", "/tmp/d", "--span", "3650"});
+    ASSERT_TRUE(p.ok) << p.error;
+    EXPECT_EQ(p.options.days, 3650u);
+    for (const char* bad : {"0", "36501", "x"})
+        EXPECT_FALSE(parse({"--create-demo", "/tmp/d", "--span", bad}).ok) << bad;
     p = parse({"--create-demo=/tmp/d"});
     ASSERT_TRUE(p.ok);
     EXPECT_EQ(p.options.records, 5000u);
@@ -140,7 +145,7 @@ TEST(ServerOptions, HelpWinsAndDocumentsEveryOption) {
     const std::string usage = usageText();
     for (const auto& [name, value] : kServingOptions)
         EXPECT_NE(usage.find(name + " "), std::string::npos) << name;
-    for (const char* name : {"--any-back-address", "--create-demo", "--seed", "--records",
+    for (const char* name : {"--any-back-address", "--create-demo", "--seed", "--records", "--span",
                              "--end-time", "--long-recording", "--replace", "--help", "--version"})
         EXPECT_NE(usage.find(name), std::string::npos) << name;
     // The defaults shown are the server's.

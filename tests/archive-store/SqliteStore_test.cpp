@@ -18,8 +18,25 @@ public:
     bool dataFileExists(const std::string& filename) override {
         return fs::exists(dir_.path() / "archive" / "data" / filename.substr(0, 2) / filename);
     }
+    void runAsOwner(const std::string& sql) override { ASSERT_EQ(exec(sql, nullptr), SQLITE_OK); }
+    std::set<std::string> schemaNames() override {
+        std::set<std::string> out;
+        exec("SELECT name FROM sqlite_master", &out);
+        return out;
+    }
 
 private:
+    int exec(const std::string& sql, std::set<std::string>* names) {
+        sqlite3* raw = nullptr;
+        sqlite3_open((dir_.path() / "archive" / "archive.sqlite").c_str(), &raw);
+        std::unique_ptr<sqlite3, int (*)(sqlite3*)> db(raw, sqlite3_close);
+        const auto add = [](void* to, int, char** values, char**) {
+            static_cast<std::set<std::string>*>(to)->insert(values[0]);
+            return 0;
+        };
+        return sqlite3_exec(db.get(), sql.c_str(), names ? +add : nullptr, names, nullptr);
+    }
+
     vqtest::TempDir dir_;
 };
 

@@ -26,6 +26,10 @@ public:
     virtual int serverType() const = 0;
     // Whether a data file is still stored anywhere.
     virtual bool dataFileExists(const std::string& filename) = 0;
+    // Runs a statement with the archive owner's rights (set-up only).
+    virtual void runAsOwner(const std::string& sql) = 0;
+    // The names of the archive's indexes (and on SQLite of its tables).
+    virtual std::set<std::string> schemaNames() = 0;
 };
 
 } // namespace vqtest
@@ -88,6 +92,30 @@ using vqtest::collect;
 using vqtest::Collected;
 using vqtest::query;
 using vqtest::scalar;
+
+TEST_F(STORE_SUITE, AnArchiveWithTheEarlierIndexesIsBroughtUpToDateWhenOpened) {
+    store_.reset();
+    const bool maria = backend_->serverType() == 2;
+    backend_->runAsOwner(maria ? "DROP INDEX participants_media_row ON participants"
+                               : "DROP INDEX participants_media_row");
+    backend_->runAsOwner("CREATE INDEX participants_media ON participants (Media_ID)");
+    backend_->runAsOwner("CREATE INDEX cad_name_value ON cad (name, value)");
+    if (!maria)
+        backend_->runAsOwner("DROP TABLE sqlite_stat1");
+    ASSERT_FALSE(backend_->schemaNames().count("participants_media_row"));
+
+    store_ = vqarchive::ArchiveStore::open(backend_->target());
+    ASSERT_TRUE(store_->status().reachable);
+    const auto names = backend_->schemaNames();
+    for (const char* wanted : {"participants_media_row", "participants_user_media",
+                               "participants_group_media", "cad_name_value_call"})
+        EXPECT_TRUE(names.count(wanted)) << wanted;
+    for (const char* retired : {"participants_media", "cad_name_value"})
+        EXPECT_FALSE(names.count(retired)) << retired;
+    // InnoDB keeps statistics of every table itself.
+    EXPECT_TRUE(maria || names.count("sqlite_stat1"));
+    EXPECT_EQ(scalar(*store_, "SELECT value FROM archive_info WHERE name = 'schema_version'"), "2");
+}
 
 TEST_F(STORE_SUITE, ReportsItsDialectAndIsReachable) {
     EXPECT_EQ(store_->serverType(), backend_->serverType());

@@ -45,9 +45,9 @@ std::string quoted(const std::string& s) {
     return out + "'";
 }
 
-// Runs the program to its end.
-RunResult vqarchived(const std::vector<std::string>& args) {
-    std::string cmd = quoted(VQARCHIVED_PATH);
+// Runs a program to its end.
+RunResult runTool(const std::string& program, const std::vector<std::string>& args) {
+    std::string cmd = quoted(program);
     // Appended piece by piece: GCC 12 at -O3 warns falsely (restrict) about
     // prepending a literal to a temporary string.
     for (const auto& a : args) {
@@ -66,6 +66,10 @@ RunResult vqarchived(const std::vector<std::string>& args) {
     const int status = pclose(pipe.release());
     r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return r;
+}
+
+RunResult vqarchived(const std::vector<std::string>& args) {
+    return runTool(VQARCHIVED_PATH, args);
 }
 
 std::string readWhole(const std::string& path) {
@@ -471,3 +475,50 @@ TEST(Vqarchived, ServesAMariaDbArchiveUntilSigterm) {
     server.signal(SIGTERM);
     EXPECT_EQ(server.waitForExit(), 0) << server.log();
 }
+
+#ifdef VQCLI_PATH
+// Two servers on one MariaDB archive, as behind a load balancer: sessions on
+// either see one archive, and what one deletes the other no longer serves,
+// since neither keeps archive state of its own.
+TEST(Vqarchived, TwoServersOnOneMariaDbArchiveServeTheSameRecords) {
+    VQ_MYSQL_OR_SKIP();
+    vqtest::TempMysqlDatabase db;
+    vqtest::TempDir d;
+    ASSERT_EQ(vqarchived({"--create-demo", db.url(), "--records", "60"}).exitCode, 0);
+    std::vector<std::unique_ptr<ServerProcess>> servers;
+    std::vector<Listening> at(2);
+    for (size_t i = 0; i < at.size(); ++i) {
+        servers.push_back(std::make_unique<ServerProcess>(
+            std::vector<std::string>{"--port", "0", "--listen", "127.0.0.1", "--password", "pw",
+                                     db.url()},
+            (d.path() / ("server" + std::to_string(i) + ".log")).string()));
+        ASSERT_TRUE(parseListening(servers[i]->firstLine(), at[i])) << servers[i]->log();
+    }
+    const auto cli = [&](size_t server, std::vector<std::string> command) {
+        command.insert(command.begin(),
+                       {"--port", std::to_string(at[server].port), "--password", "pw"});
+        return runTool(VQCLI_PATH, command);
+    };
+    // Sessions spread over both servers at once.
+    std::vector<RunResult> runs(6);
+    std::vector<std::thread> sessions;
+    for (size_t i = 0; i < runs.size(); ++i)
+        sessions.emplace_back([&, i] {
+            runs[i] = cli(i % 2, {"sql", "SELECT COUNT(*) AS n FROM media WHERE Media_ID > 0"});
+        });
+    for (auto& s : sessions)
+        s.join();
+    for (const auto& r : runs)
+        EXPECT_EQ(r.output, "n\n60\n");
+    // A delete through the first server, then sessions on the second.
+    const RunResult removed = cli(0, {"delete", "1", "2"});
+    ASSERT_EQ(removed.exitCode, 0) << removed.output;
+    EXPECT_EQ(cli(1, {"sql", "SELECT COUNT(*) AS n FROM media WHERE Media_ID <= 2"}).output,
+              "n\n0\n");
+    const RunResult download = cli(1, {"download", "1", "--out", d.str()});
+    EXPECT_EQ(download.exitCode, 1);
+    EXPECT_NE(download.output.find("record 1 does not exist"), std::string::npos)
+        << download.output;
+    EXPECT_EQ(cli(1, {"sql", "SELECT COUNT(*) AS n FROM media"}).output, "n\n58\n");
+}
+#endif

@@ -3,7 +3,7 @@
 //   vqcli [--host H] [--port P] [--password W] [--timeout S] COMMAND
 //     status | server-type | sql "STATEMENT" | download ID... --out DIR
 //     | search --any|--all PHRASE... --ids ID... | cancel OP ID
-//     | export --ids ID... --out FILE.zip
+//     | export --ids ID... --out FILE.zip | delete ID...
 //
 // Rows go to standard output as tab-separated text under a header line;
 // errors go to standard error with the library's code and text, and the
@@ -59,7 +59,8 @@ const char* const USAGE =
     "  search --any|--all PHRASE... --ids ID...\n"
     "  cancel OP ID        (OP: opSQLExecute, opDelete, opDownload, opSearchText or 0..3)\n"
     "  export --ids ID... --out FILE.zip\n"
-    "                      evidence package; exit status 3 when some records are missing\n";
+    "                      evidence package; exit status 3 when some records are missing\n"
+    "  delete ID...        remove the records from the archive\n";
 
 // What the callbacks collect, on the library's thread, for the main thread.
 struct Job {
@@ -197,6 +198,15 @@ void on_download(const IPC_DA_DBClient::TDownloadProcess* r) {
     for (auto& f : job.files)
         if (f.first == r->recId)
             f.second += r->data.data_len;
+}
+
+void on_delete(const IPC_DA_DBClient::TDeleteComplete* r) {
+    std::lock_guard<std::mutex> hold(job.lock);
+    if (r->id != job.id || job.done)
+        return;
+    if (!note_server_error(r->error))
+        job.done = true;
+    job.changed.notify_all();
 }
 
 void on_search(const IPC_DA_DBClient::TSearchProcess* r) {
@@ -442,6 +452,11 @@ int run(const Options& o) {
             return usage("search needs phrases and --ids ID...");
         if (!parse_ids(id_texts, ids))
             return EXIT_USAGE;
+    } else if (command == "delete") {
+        if (args.empty())
+            return usage("delete needs record ids");
+        if (!parse_ids(args, ids))
+            return EXIT_USAGE;
     } else if (command == "export") {
 #if !VQCLI_EXPORT
         return usage("export is not part of this build");
@@ -535,6 +550,11 @@ int run(const Options& o) {
         request.criteria.strings.strings_val = strings.data();
         job.expected = static_cast<std::uint32_t>(ids.size());
         SearchText(&request);
+        wait = true;
+    } else if (command == "delete") {
+        IPC_DA_DBServer::TDelete request{job.id,
+                                         {static_cast<std::uint32_t>(ids.size()), ids.data()}};
+        Delete(&request);
         wait = true;
     } else if (command == "cancel") {
         CancelOperation(&cancel);
@@ -634,11 +654,13 @@ int main(int argc, char** argv) {
     RegisterSelectResultCallback(&on_select);
     RegisterDownloadProcessCallback(&on_download);
     RegisterSearchProcessCallback(&on_search);
+    RegisterDeleteCompleteCallback(&on_delete);
     const int status = run(o);
     // No callback may run into the job while it goes away.
     RegisterSelectResultCallback(nullptr);
     RegisterDownloadProcessCallback(nullptr);
     RegisterSearchProcessCallback(nullptr);
+    RegisterDeleteCompleteCallback(nullptr);
     FinalizeDLL();
     return status;
 }
