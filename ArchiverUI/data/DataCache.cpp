@@ -159,6 +159,11 @@ TDBMessage::TDBMessage(int Msg, quintptr AWParam, quintptr ALParam, QByteArray A
     : QEvent(static_cast<QEvent::Type>(Msg)), WParam(AWParam), LParam(ALParam),
       Data(std::move(AData)) {}
 
+QEvent::Type JobStartedEvent() {
+    static const QEvent::Type Type = static_cast<QEvent::Type>(QEvent::registerEventType());
+    return Type;
+}
+
 bool IsDBMessage(const QEvent* Event) {
     const int T = static_cast<int>(Event->type());
     return T >= WM_DB_SELECTRESULT && T <= WM_DB_CONNECTIONLOST;
@@ -786,6 +791,12 @@ bool TDBConnection::StartJob(TVQArcCache* Job) {
             break;
         }
         Job->FStatus = jsResultWaiting;
+        // What the window does about it is no failure of the start.
+        Guarded([Window = Job->FHWndForNotify] {
+            QEvent Started(JobStartedEvent());
+            if (!Window.isNull())
+                QCoreApplication::sendEvent(Window.data(), &Started);
+        });
         return true;
     } catch (...) {
         const QString Message = ExceptionMessage(std::current_exception());

@@ -60,6 +60,10 @@ inline constexpr int WM_DB_SERVERCHANGED = 0x569;
 // window of each restarted job.
 inline constexpr int WM_DB_CONNECTIONLOST = 0x56A;
 
+// Sent to a job's window when the controller has sent the job to the
+// server (it may have waited behind another job until then).
+QEvent::Type JobStartedEvent();
+
 class TVQArcCache;
 struct TDBHandOver;
 
@@ -189,6 +193,8 @@ public:
     // While connected, polls the server first (and may find the connection
     // lost); never raises.
     QString StatusString();
+    // The status text as it stands, without polling the server.
+    const QString& LastStatus() const { return FStatusString; }
     State ServerState() const { return FState; }
     qint32 MaxRecords();
     void SetMaxRecords(qint32 Value);

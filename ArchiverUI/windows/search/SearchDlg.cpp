@@ -723,7 +723,7 @@ void TdlgSearch::StartJob(Operation Kind) {
     ActionList1Update();
 }
 
-void TdlgSearch::KickStart(TVQArcCache* Job) {
+void TdlgSearch::KickStart(const TVQArcCache* Job) {
     FKick = Job;
     if (Job == nullptr || Job->TransactionID() != 0) {
         FStartTimer->stop();

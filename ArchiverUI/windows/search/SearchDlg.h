@@ -152,7 +152,7 @@ private:
     // at once, else within a moment.
     void ShowCounters(bool Now);
     // Offers a job the controller has not sent yet again, shortly.
-    void KickStart(TVQArcCache* Job);
+    void KickStart(const TVQArcCache* Job);
     void RetryStart();
 
     // Window messages.
@@ -181,7 +181,7 @@ private:
     // The phrase box holds a line that is not blank.
     bool FHasPhrases = false;
     QTimer* FStartTimer = nullptr;
-    TVQArcCache* FKick = nullptr;
+    const TVQArcCache* FKick = nullptr;
     QTimer* FCounterTimer = nullptr;
     QElapsedTimer FShownClock;
     QElapsedTimer FKickClock;
