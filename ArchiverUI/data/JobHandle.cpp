@@ -2,6 +2,8 @@
 
 #include <QTimer>
 
+#include <utility>
+
 namespace {
 
 constexpr quint32 DownloadEnd = 0xFFFFFFFFu;
@@ -69,6 +71,7 @@ template <typename TData> void TJobHandle::StartWith(Operation Kind, TData& Data
     FError.clear();
     FLost = false;
     FEnding = false;
+    FCheckPending = false;
     FIds.clear();
     TVQArcCache* Created = nullptr;
     try {
@@ -252,11 +255,16 @@ void TJobHandle::JobFreed(const TVQArcCache* Freed) {
     // Dropped by the controller: the connection went, or could not be
     // opened. A restarted copy may take its place before the event loop
     // comes back here.
+    // The controller's own unregistered copies tell their end the same way:
+    // one look suffices.
+    if (std::exchange(FCheckPending, true))
+        return;
     const quint32 Id = FId;
     QTimer::singleShot(0, this, [this, Id] { CheckDropped(Id); });
 }
 
 void TJobHandle::CheckDropped(quint32 Id) {
+    FCheckPending = false;
     if (!FActive || Id != FId)
         return;
     TVQArcCache* Copy = Job();

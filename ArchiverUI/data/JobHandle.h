@@ -82,6 +82,7 @@ private:
     bool FActive = false;
     bool FLost = false;
     bool FEnding = false;
+    bool FCheckPending = false;
     quint32 FId = 0;
     Operation FKind = opSQLExecute;
     TIDs FIds;
