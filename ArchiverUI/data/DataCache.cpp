@@ -8,6 +8,7 @@
 #include <QCursor>
 #include <QGuiApplication>
 #include <QThread>
+#include <QTimer>
 
 #include <chrono>
 #include <cstring>
@@ -364,6 +365,9 @@ TDBConnection::TDBConnection() {
                &FSettingsProblems);
     ResetStatus();
     FHandle = std::make_unique<TNotifyWindow>(*this);
+    FStartTimer = new QTimer(FHandle.get());
+    FStartTimer->setSingleShot(true);
+    QObject::connect(FStartTimer, &QTimer::timeout, FHandle.get(), [this] { RetryWaitingJobs(); });
     // Once the GUI thread no longer handles messages, a library thread
     // waiting for it would wait for ever, and the library's stop waits for
     // that thread.
@@ -657,6 +661,7 @@ bool TDBConnection::FreeCache(TVQArcCache* Cache) {
     // Destroyed once out of the list, so that the window's handler of the
     // destructor's message sees the list without it.
     Job.reset();
+    ScheduleWaitingJobs();
     return true;
 }
 
@@ -737,6 +742,7 @@ TVQArcCache* TDBConnection::AddJob(std::unique_ptr<TVQArcCache> Job) {
     AddForm(Added->FHWndForNotify.data());
     FCaches.push_back(std::move(Job));
     StartJob(Added);
+    ScheduleWaitingJobs();
     // A failed start frees every job, this one included; the caller must
     // not keep a pointer to it then.
     return CacheExists(Added) ? Added : nullptr;
@@ -810,6 +816,30 @@ bool TDBConnection::StartJob(TVQArcCache* Job) {
         SetScreenCursor(crDefault);
         return false;
     }
+}
+
+void TDBConnection::ScheduleWaitingJobs(bool Again) {
+    bool Waiting = false;
+    for (const auto& Job : FCaches)
+        Waiting = Waiting || Job->FTransactionID == 0;
+    if (!FConnected || !Waiting) {
+        FStartTimer->stop();
+        FStartDelay = FirstStartDelayMs;
+        return;
+    }
+    // The server reports itself busy until it has wound up the job before,
+    // which may still be so when that job's last result is in: a waiting
+    // job is offered again soon, then less and less often, up to the
+    // one-second tick.
+    if (Again)
+        FStartDelay = qMin(FStartDelay * 2, 1000);
+    if (!FStartTimer->isActive())
+        FStartTimer->start(FStartDelay);
+}
+
+void TDBConnection::RetryWaitingJobs() {
+    TimerProc();
+    ScheduleWaitingJobs(true);
 }
 
 bool TDBConnection::TimerProc() {

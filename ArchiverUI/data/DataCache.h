@@ -64,6 +64,7 @@ inline constexpr int WM_DB_CONNECTIONLOST = 0x56A;
 // server (it may have waited behind another job until then).
 QEvent::Type JobStartedEvent();
 
+class QTimer;
 class TVQArcCache;
 struct TDBHandOver;
 
@@ -297,6 +298,14 @@ private:
     qint32 FMaxRecords = 0;
     QList<QPointer<QObject>> FForms;
     QStringList FSettingsProblems;
+
+    // Offers waiting jobs to the server again once a job is freed, without
+    // waiting for the main window's tick.
+    void ScheduleWaitingJobs(bool Again = false);
+    void RetryWaitingJobs();
+    static constexpr int FirstStartDelayMs = 20;
+    QTimer* FStartTimer = nullptr;
+    int FStartDelay = FirstStartDelayMs;
 
     // Set while a reconnect round runs, so that a poll failing again right
     // after it does not start another round from inside this one.
