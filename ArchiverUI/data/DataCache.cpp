@@ -754,11 +754,13 @@ quint32 TDBConnection::TickCount() const {
         duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
 }
 
-quint32 TDBConnection::NewTransactionID() const {
-    // 0 marks a job not yet sent, and an id another job still carries would
-    // send its results to the wrong window; the tick count is moved past
-    // both.
+quint32 TDBConnection::NewTransactionID() {
+    // 0 marks a job not yet sent. An id given before is never given again
+    // soon: the server may still send the end of a job cancelled a moment
+    // ago under it, which would reach the next job of the same millisecond.
     quint32 Id = TickCount();
+    if (FLastTransactionID != 0 && qint32(Id - FLastTransactionID) <= 0)
+        Id = FLastTransactionID + 1;
     for (;;) {
         if (Id == 0)
             Id = 1;
@@ -767,9 +769,11 @@ quint32 TDBConnection::NewTransactionID() const {
             if (Job->FTransactionID == Id)
                 Taken = true;
         if (!Taken)
-            return Id;
+            break;
         ++Id;
     }
+    FLastTransactionID = Id;
+    return Id;
 }
 
 bool TDBConnection::StartJob(TVQArcCache* Job) {

@@ -285,7 +285,7 @@ private:
     void HandOver(int Msg, const void* Record, quint32 Id);
     void QueueSelectResult(const IPC_DA_DBClient::TSelectResult& Record);
     void DeliverHandOver(const std::shared_ptr<TDBHandOver>& Item);
-    quint32 NewTransactionID() const;
+    quint32 NewTransactionID();
     std::unique_ptr<TVQArcCache> TakeJob(const TVQArcCache* Cache);
 
     TJobList FCaches;
@@ -296,6 +296,7 @@ private:
     State FState = stReady;
     std::unique_ptr<QObject> FHandle;
     qint32 FMaxRecords = 0;
+    quint32 FLastTransactionID = 0;
     QList<QPointer<QObject>> FForms;
     QStringList FSettingsProblems;
 

@@ -531,6 +531,18 @@ TEST_F(ControllerTest, TheTimerDoesNothingWhileDisconnected) {
     EXPECT_EQ(Fake.StatusCalls, 0);
 }
 
+// The end of a job cancelled a moment ago may still come under its id: the
+// next job of the same millisecond must not take it for its own.
+TEST_F(ControllerTest, AnIdIsNotGivenAgainInTheSameMillisecond) {
+    Connect();
+    Conn->Tick = 700;
+    ASSERT_NE(TVQArcCache::Create(W1.get(), opDownload, TIDs{1}), nullptr);
+    Conn->CancelJob(W1.get());
+    TVQArcCache* Next = TVQArcCache::Create(W2.get(), opDownload, TIDs{2});
+    ASSERT_NE(Next, nullptr);
+    EXPECT_EQ(Next->TransactionID(), 701u);
+}
+
 TEST_F(ControllerTest, ATickCountOfZeroIsNotTakenAsAnId) {
     Connect();
     Conn->Tick = 0;
@@ -929,7 +941,7 @@ TEST_F(ControllerTest, AJobHandleTakesARestartedCopyOnlyWhenNothingHadArrived) {
         QObject::connect(&Handle, &TJobHandle::ConnectionLost, [&](qint64 N) { Lost += int(N); });
         Conn->Tick = 300 + quint32(Before);
         Handle.Start(opSQLExecute, QStringLiteral("SELECT 1"));
-        TSelectResult R = Result(Conn->Tick, true);
+        TSelectResult R = Result(Conn->Jobs(0)->TransactionID(), true);
         for (int I = 0; I < Before; ++I)
             Conn->SelectResult(&R);
         Fake.StatusFailure = {1, "communication_error"};
