@@ -597,10 +597,11 @@ bool TDBConnection::Reconnect() {
     SetConnected(false);
     try {
         SetConnected(true);
-    } catch (...) {
+    } catch (const EDllException&) {
+        // A failed attempt; the caller tries again or gives up.
         try {
             SetConnected(false);
-        } catch (...) {
+        } catch (const EDllException&) {
             // Only whether the attempt connected counts here.
         }
     }
@@ -812,7 +813,7 @@ bool TDBConnection::StartJob(TVQArcCache* Job) {
         const QString Message = ExceptionMessage(std::current_exception());
         try {
             SetConnected(false);
-        } catch (...) {
+        } catch (const EDllException&) {
             // The start failed already; that is what the status shows.
         }
         FStatusString = Message;
@@ -866,7 +867,7 @@ QString TDBConnection::StatusString() {
             const QString Message = ExceptionMessage(std::current_exception());
             try {
                 SetConnected(false);
-            } catch (...) {
+            } catch (const EDllException&) {
                 // The lost connection is what the status reports.
             }
             FStatusString = Message;
