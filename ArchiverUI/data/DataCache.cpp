@@ -8,6 +8,7 @@
 #include <QCursor>
 #include <QGuiApplication>
 #include <QThread>
+#include <QTimer>
 
 #include <chrono>
 #include <cstring>
@@ -158,6 +159,11 @@ private:
 TDBMessage::TDBMessage(int Msg, quintptr AWParam, quintptr ALParam, QByteArray AData)
     : QEvent(static_cast<QEvent::Type>(Msg)), WParam(AWParam), LParam(ALParam),
       Data(std::move(AData)) {}
+
+QEvent::Type JobStartedEvent() {
+    static const QEvent::Type Type = static_cast<QEvent::Type>(QEvent::registerEventType());
+    return Type;
+}
 
 bool IsDBMessage(const QEvent* Event) {
     const int T = static_cast<int>(Event->type());
@@ -359,6 +365,9 @@ TDBConnection::TDBConnection() {
                &FSettingsProblems);
     ResetStatus();
     FHandle = std::make_unique<TNotifyWindow>(*this);
+    FStartTimer = new QTimer(FHandle.get());
+    FStartTimer->setSingleShot(true);
+    QObject::connect(FStartTimer, &QTimer::timeout, FHandle.get(), [this] { RetryWaitingJobs(); });
     // Once the GUI thread no longer handles messages, a library thread
     // waiting for it would wait for ever, and the library's stop waits for
     // that thread.
@@ -588,10 +597,11 @@ bool TDBConnection::Reconnect() {
     SetConnected(false);
     try {
         SetConnected(true);
-    } catch (...) {
+    } catch (const EDllException&) {
+        // A failed attempt; the caller tries again or gives up.
         try {
             SetConnected(false);
-        } catch (...) {
+        } catch (const EDllException&) {
             // Only whether the attempt connected counts here.
         }
     }
@@ -652,6 +662,7 @@ bool TDBConnection::FreeCache(TVQArcCache* Cache) {
     // Destroyed once out of the list, so that the window's handler of the
     // destructor's message sees the list without it.
     Job.reset();
+    ScheduleWaitingJobs();
     return true;
 }
 
@@ -732,6 +743,7 @@ TVQArcCache* TDBConnection::AddJob(std::unique_ptr<TVQArcCache> Job) {
     AddForm(Added->FHWndForNotify.data());
     FCaches.push_back(std::move(Job));
     StartJob(Added);
+    ScheduleWaitingJobs();
     // A failed start frees every job, this one included; the caller must
     // not keep a pointer to it then.
     return CacheExists(Added) ? Added : nullptr;
@@ -743,11 +755,13 @@ quint32 TDBConnection::TickCount() const {
         duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
 }
 
-quint32 TDBConnection::NewTransactionID() const {
-    // 0 marks a job not yet sent, and an id another job still carries would
-    // send its results to the wrong window; the tick count is moved past
-    // both.
+quint32 TDBConnection::NewTransactionID() {
+    // 0 marks a job not yet sent. An id given before is never given again
+    // soon: the server may still send the end of a job cancelled a moment
+    // ago under it, which would reach the next job of the same millisecond.
     quint32 Id = TickCount();
+    if (FLastTransactionID != 0 && qint32(Id - FLastTransactionID) <= 0)
+        Id = FLastTransactionID + 1;
     for (;;) {
         if (Id == 0)
             Id = 1;
@@ -756,9 +770,11 @@ quint32 TDBConnection::NewTransactionID() const {
             if (Job->FTransactionID == Id)
                 Taken = true;
         if (!Taken)
-            return Id;
+            break;
         ++Id;
     }
+    FLastTransactionID = Id;
+    return Id;
 }
 
 bool TDBConnection::StartJob(TVQArcCache* Job) {
@@ -786,12 +802,18 @@ bool TDBConnection::StartJob(TVQArcCache* Job) {
             break;
         }
         Job->FStatus = jsResultWaiting;
+        // What the window does about it is no failure of the start.
+        Guarded([Window = Job->FHWndForNotify] {
+            QEvent Started(JobStartedEvent());
+            if (!Window.isNull())
+                QCoreApplication::sendEvent(Window.data(), &Started);
+        });
         return true;
     } catch (...) {
         const QString Message = ExceptionMessage(std::current_exception());
         try {
             SetConnected(false);
-        } catch (...) {
+        } catch (const EDllException&) {
             // The start failed already; that is what the status shows.
         }
         FStatusString = Message;
@@ -799,6 +821,30 @@ bool TDBConnection::StartJob(TVQArcCache* Job) {
         SetScreenCursor(crDefault);
         return false;
     }
+}
+
+void TDBConnection::ScheduleWaitingJobs(bool Again) {
+    bool Waiting = false;
+    for (const auto& Job : FCaches)
+        Waiting = Waiting || Job->FTransactionID == 0;
+    if (!FConnected || !Waiting) {
+        FStartTimer->stop();
+        FStartDelay = FirstStartDelayMs;
+        return;
+    }
+    // The server reports itself busy until it has wound up the job before,
+    // which may still be so when that job's last result is in: a waiting
+    // job is offered again soon, then less and less often, up to the
+    // one-second tick.
+    if (Again)
+        FStartDelay = qMin(FStartDelay * 2, 1000);
+    if (!FStartTimer->isActive())
+        FStartTimer->start(FStartDelay);
+}
+
+void TDBConnection::RetryWaitingJobs() {
+    TimerProc();
+    ScheduleWaitingJobs(true);
 }
 
 bool TDBConnection::TimerProc() {
@@ -821,7 +867,7 @@ QString TDBConnection::StatusString() {
             const QString Message = ExceptionMessage(std::current_exception());
             try {
                 SetConnected(false);
-            } catch (...) {
+            } catch (const EDllException&) {
                 // The lost connection is what the status reports.
             }
             FStatusString = Message;

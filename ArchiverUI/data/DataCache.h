@@ -60,6 +60,11 @@ inline constexpr int WM_DB_SERVERCHANGED = 0x569;
 // window of each restarted job.
 inline constexpr int WM_DB_CONNECTIONLOST = 0x56A;
 
+// Sent to a job's window when the controller has sent the job to the
+// server (it may have waited behind another job until then).
+QEvent::Type JobStartedEvent();
+
+class QTimer;
 class TVQArcCache;
 struct TDBHandOver;
 
@@ -189,6 +194,8 @@ public:
     // While connected, polls the server first (and may find the connection
     // lost); never raises.
     QString StatusString();
+    // The status text as it stands, without polling the server.
+    const QString& LastStatus() const { return FStatusString; }
     State ServerState() const { return FState; }
     qint32 MaxRecords();
     void SetMaxRecords(qint32 Value);
@@ -278,7 +285,7 @@ private:
     void HandOver(int Msg, const void* Record, quint32 Id);
     void QueueSelectResult(const IPC_DA_DBClient::TSelectResult& Record);
     void DeliverHandOver(const std::shared_ptr<TDBHandOver>& Item);
-    quint32 NewTransactionID() const;
+    quint32 NewTransactionID();
     std::unique_ptr<TVQArcCache> TakeJob(const TVQArcCache* Cache);
 
     TJobList FCaches;
@@ -289,8 +296,17 @@ private:
     State FState = stReady;
     std::unique_ptr<QObject> FHandle;
     qint32 FMaxRecords = 0;
+    quint32 FLastTransactionID = 0;
     QList<QPointer<QObject>> FForms;
     QStringList FSettingsProblems;
+
+    // Offers waiting jobs to the server again once a job is freed, without
+    // waiting for the main window's tick.
+    void ScheduleWaitingJobs(bool Again = false);
+    void RetryWaitingJobs();
+    static constexpr int FirstStartDelayMs = 20;
+    QTimer* FStartTimer = nullptr;
+    int FStartDelay = FirstStartDelayMs;
 
     // Set while a reconnect round runs, so that a poll failing again right
     // after it does not start another round from inside this one.

@@ -1,5 +1,6 @@
 #include "DataCache.h"
 #include "FakeLibrary.h"
+#include "JobHandle.h"
 #include "ModelErrors.h"
 #include "SettingsStore.h"
 #include "TestWindow.h"
@@ -530,6 +531,18 @@ TEST_F(ControllerTest, TheTimerDoesNothingWhileDisconnected) {
     EXPECT_EQ(Fake.StatusCalls, 0);
 }
 
+// The end of a job cancelled a moment ago may still come under its id: the
+// next job of the same millisecond must not take it for its own.
+TEST_F(ControllerTest, AnIdIsNotGivenAgainInTheSameMillisecond) {
+    Connect();
+    Conn->Tick = 700;
+    ASSERT_NE(TVQArcCache::Create(W1.get(), opDownload, TIDs{1}), nullptr);
+    Conn->CancelJob(W1.get());
+    TVQArcCache* Next = TVQArcCache::Create(W2.get(), opDownload, TIDs{2});
+    ASSERT_NE(Next, nullptr);
+    EXPECT_EQ(Next->TransactionID(), 701u);
+}
+
 TEST_F(ControllerTest, ATickCountOfZeroIsNotTakenAsAnId) {
     Connect();
     Conn->Tick = 0;
@@ -912,6 +925,39 @@ TEST_F(ControllerTest, AReconnectRestartsTheJobsUnderNewIds) {
     EXPECT_EQ(Fake.Requests.back().Kind, "SQLExecute");
     EXPECT_EQ(Fake.Requests.back().Id, 160u);
     EXPECT_EQ(Fake.Requests.back().Statement, "SELECT 140");
+}
+
+// The copy a reconnect restarts stands in for a job that had received
+// nothing; a job that had received rows ends as lost, and its copy is
+// dropped, so that no row arrives twice.
+TEST_F(ControllerTest, AJobHandleTakesARestartedCopyOnlyWhenNothingHadArrived) {
+    for (const int Before : {0, 2}) {
+        SCOPED_TRACE(Before);
+        Connect();
+        TJobHandle Handle(nullptr);
+        int Rows = 0, Replaced = 0, Lost = 0;
+        QObject::connect(&Handle, &TJobHandle::Rows, [&] { ++Rows; });
+        QObject::connect(&Handle, &TJobHandle::Replaced, [&] { ++Replaced; });
+        QObject::connect(&Handle, &TJobHandle::ConnectionLost, [&](qint64 N) { Lost += int(N); });
+        Conn->Tick = 300 + quint32(Before);
+        Handle.Start(opSQLExecute, QStringLiteral("SELECT 1"));
+        TSelectResult R = Result(Conn->Jobs(0)->TransactionID(), true);
+        for (int I = 0; I < Before; ++I)
+            Conn->SelectResult(&R);
+        Fake.StatusFailure = {1, "communication_error"};
+        Fake.StatusFailures = 1;
+        Fake.ConnectCodes = {0};
+        Conn->Tick += 10;
+        Conn->StatusString();
+        TTestWindow::Pump();
+        TTestWindow::Pump();
+        EXPECT_EQ(Rows, Before);
+        EXPECT_EQ(Replaced, Before == 0 ? 1 : 0);
+        EXPECT_EQ(Lost, Before);
+        EXPECT_EQ(Handle.Running(), Before == 0);
+        EXPECT_EQ(Conn->JobCount(), Before == 0 ? 1 : 0);
+        Conn->SetConnected(false);
+    }
 }
 
 TEST_F(ControllerTest, AServerThatConnectsButCannotReportIsGivenUpAfterOneRound) {

@@ -41,8 +41,10 @@
 
 #include <sqlite3.h>
 
+#include <csignal>
 #include <map>
 #include <set>
+#include <sys/resource.h>
 
 #ifndef VQ_DEMO_DIR
 #error "VQ_DEMO_DIR names the demo's query files"
@@ -296,7 +298,8 @@ TEST_F(QueryResultTest, AnSqlErrorEndsTheJobWithItsMessage) {
     // A query without media types is no statement the archive accepts.
     TfrmQueryResult* W = NewResultWindow();
     W->ExecuteQuery();
-    ASSERT_TRUE(WaitUntil([&] { return Done(W); }));
+    ASSERT_TRUE(WaitUntil([&] { return !W->JobRunning(); }));
+    EXPECT_EQ(W->StatusText(0), QStringLiteral("Failed"));
     EXPECT_FALSE(W->StatusText(3).isEmpty());
     EXPECT_EQ(W->ListModel()->rowCount(), 0);
     EXPECT_EQ(Connection->JobCount(), 0);
@@ -585,6 +588,7 @@ TEST_F(QueryResultTest, AQueryWaitsUntilAnotherWindowsDownloadIsFreed) {
     A->FetchMedia();
     ASSERT_NE(A->Cache(), nullptr);
     B->aRefreshExecute();
+    EXPECT_EQ(B->StatusText(0), QStringLiteral("Waiting for the server"));
     B->FetchFax(B);
     EXPECT_EQ(B->Cache(), nullptr);
     EXPECT_EQ(B->Operations(), OperationBit(soExecuting) | OperationBit(soFax));
@@ -706,10 +710,58 @@ TEST_F(QueryResultTest, ADownloadErrorIsShownAndEndsTheJob) {
     W->FetchMedia();
     ASSERT_TRUE(WaitUntil([&] { return W->Cache() == nullptr; }));
     Pump(100);
-    EXPECT_EQ(W->StatusText(0), QStringLiteral("Done"));
+    EXPECT_EQ(W->StatusText(0), QStringLiteral("Failed"));
     EXPECT_FALSE(W->StatusText(3).isEmpty());
     EXPECT_EQ(Finished.count(), 0);
     EXPECT_EQ(Connection->JobCount(), 0);
+}
+
+// A download that brings no data, or cannot be written, hands nothing to
+// the player and ends in one error.
+TEST_F(QueryResultTest, ADownloadWithoutAFileToShowFails) {
+    TfrmQueryResult* W = Run("Every media type.vqq");
+    std::signal(SIGXFSZ, SIG_IGN);
+    for (const bool FullDisk : {false, true}) {
+        SCOPED_TRACE(FullDisk);
+        // A voice mail whose stored file is whole (another test removes one).
+        int Row = -1;
+        for (int Skip = 0, Found = 0; Row < 0 && PositionOfType(W, mtVM, Skip) >= 0; ++Skip) {
+            const int R = int(W->VisibleItems()[size_t(PositionOfType(W, mtVM, Skip))]);
+            if (ArchiveFile(W->AllItems()[R].MediaId()).size() > 4096 && Found++ == int(FullDisk))
+                Row = R;
+        }
+        ASSERT_GE(Row, 0);
+        const quint32 Id = W->AllItems()[Row].MediaId();
+        const QString Name =
+            Sqlite(QStringLiteral("SELECT filename FROM media WHERE Media_ID = %1").arg(Id))[0][0];
+        QFile Stored(TArchiveServer::Archive() + "/data/" + Name.left(2) + "/" + Name);
+        const QByteArray Bytes = ArchiveFile(Id);
+        ASSERT_GT(Bytes.size(), 4096);
+        if (!FullDisk) {
+            ASSERT_TRUE(Stored.resize(0));
+        }
+        rlimit Old{};
+        getrlimit(RLIMIT_FSIZE, &Old);
+        rlimit Limit = Old;
+        Limit.rlim_cur = FullDisk ? 1024 : Old.rlim_cur;
+        setrlimit(RLIMIT_FSIZE, &Limit);
+        QSignalSpy Finished(W, &TfrmQueryResult::DownloadFinished);
+        TVQMessageBox::ClearShown();
+        W->UnmarkAll();
+        W->SetMarked(Row, true);
+        W->FetchMedia();
+        const bool Ended = WaitUntil([&] { return !W->JobRunning(); });
+        setrlimit(RLIMIT_FSIZE, &Old);
+        ASSERT_TRUE(Stored.open(QIODevice::WriteOnly) && Stored.write(Bytes) == Bytes.size());
+        Stored.close();
+        ASSERT_TRUE(Ended);
+        Pump(100);
+        EXPECT_EQ(W->StatusText(0), QStringLiteral("Failed"));
+        EXPECT_FALSE(W->StatusText(3).isEmpty());
+        EXPECT_EQ(Finished.count(), 0);
+        EXPECT_TRUE(TVQMessageBox::Shown().isEmpty());
+        EXPECT_NE(W->FMediaPlayer->ProgressCaption(), QStringLiteral("Ready to play"));
+    }
 }
 
 TEST_F(QueryResultTest, KeysAndDoubleClicksBrowseTheMarkedRecords) {
@@ -744,6 +796,23 @@ TEST_F(QueryResultTest, KeysAndDoubleClicksBrowseTheMarkedRecords) {
     EXPECT_TRUE(W->aBrowseBlob->isChecked());
     EXPECT_TRUE(W->FMsgViewer->isVisibleTo(W));
     ASSERT_TRUE(WaitUntil([&] { return W->Cache() == nullptr; }));
+}
+
+TEST_F(QueryResultTest, ADoubleClickedRecordingLoadsOnceAndCloseClosesTheFrame) {
+    TfrmQueryResult* W = Run("Every media type.vqq");
+    const int Recording = PositionOfType(W, mtCallRec);
+    ClickRow(W, Recording);
+    QSignalSpy Finished(W, &TfrmQueryResult::DownloadFinished);
+    const QRect Cell = W->lvResults->visualRect(W->ListModel()->index(Recording, 1));
+    QTest::mouseDClick(W->lvResults->viewport(), Qt::LeftButton, {}, Cell.center());
+    ASSERT_TRUE(WaitUntil([&] { return Finished.count() > 0 && !W->JobRunning(); }));
+    Pump(200);
+    EXPECT_EQ(W->StatusText(0), QStringLiteral("Done"));
+    EXPECT_EQ(Finished.count(), 1);
+
+    W->aClose->trigger();
+    TVQApplication::ProcessMessages();
+    EXPECT_EQ(Main->MDIChildCount(), 0);
 }
 
 TEST_F(QueryResultTest, ChangingASearchResultAsksTheSearchDialog) {
@@ -821,7 +890,7 @@ TEST_F(QueryResultTest, AServerThatCannotBeReachedIsReportedInTheWindow) {
     ASSERT_EQ(Main->MDIChildCount(), 1);
     auto* W = qobject_cast<TfrmQueryResult*>(Main->MDIChildren().first()->widget());
     EXPECT_EQ(W->Cache(), nullptr);
-    EXPECT_EQ(W->StatusText(0), QStringLiteral("Done"));
+    EXPECT_EQ(W->StatusText(0), QStringLiteral("Failed"));
     EXPECT_EQ(W->StatusText(3), QStringLiteral("Failed to connect"));
     // A file that is no query opens no window.
     QTemporaryDir Dir;
@@ -833,16 +902,46 @@ TEST_F(QueryResultTest, AServerThatCannotBeReachedIsReportedInTheWindow) {
     EXPECT_EQ(Main->MDIChildCount(), 1);
 }
 
-TEST_F(QueryResultTest, ALostConnectionCancelsTheJob) {
+TEST_F(QueryResultTest, ALostConnectionFailsAndKeepsTheRowsReceived) {
     Restart({QStringLiteral("--batch-size"), QStringLiteral("2"),
              QStringLiteral("--fault-batch-delay"), QStringLiteral("50ms")});
     TfrmQueryResult* W = OpenQueryFile(Demo("Every media type.vqq"));
     ASSERT_TRUE(WaitUntil([&] { return W->ListModel()->rowCount() >= 4; }));
     ASSERT_NE(W->Cache(), nullptr);
     Server.Stop();
-    ASSERT_TRUE(WaitUntil([&] { return W->Cache() == nullptr; }, 60000));
-    EXPECT_EQ(W->StatusText(0), QStringLiteral("Canceled"));
-    EXPECT_GT(W->ListModel()->rowCount(), 0);
+    ASSERT_TRUE(WaitUntil([&] { return !W->JobRunning(); }, 60000));
+    EXPECT_EQ(W->StatusText(0), QStringLiteral("Failed"));
+    EXPECT_TRUE(W->StatusText(3).contains(
+        QStringLiteral("lost: the list holds only the %1 records").arg(W->StatusText(2))));
+    EXPECT_GE(W->ListModel()->rowCount(), 4);
+}
+
+// A refresh that cannot reach the server leaves the list and says why.
+TEST_F(QueryResultTest, AFailedRefreshKeepsTheListAndSaysSo) {
+    for (const bool WrongPassword : {false, true}) {
+        SCOPED_TRACE(WrongPassword);
+        Restart({});
+        TfrmQueryResult* W = Run("Support group calls.vqq");
+        const int Rows = W->ListModel()->rowCount();
+        ASSERT_GT(Rows, 0);
+        if (WrongPassword) {
+            Connection->SetPassword(QStringLiteral("wrong"));
+            Connection->SetConnected(false);
+        } else {
+            Server.Stop();
+        }
+        EXPECT_ANY_THROW({
+            W->aRefreshExecute();
+            if (!W->JobRunning())
+                throw std::runtime_error("no job");
+        });
+        EXPECT_EQ(W->StatusText(0), QStringLiteral("Failed"));
+        EXPECT_FALSE(W->StatusText(3).isEmpty());
+        if (WrongPassword) {
+            EXPECT_EQ(W->StatusText(3), QStringLiteral("Invalid password"));
+        }
+        EXPECT_EQ(W->ListModel()->rowCount(), Rows);
+    }
 }
 
 TEST_F(QueryResultTest, ClosingRemovesTheTemporaryFile) {

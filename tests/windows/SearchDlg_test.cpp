@@ -231,22 +231,18 @@ TEST_F(SearchDlgTest, AllOfOverAllRecordsListsTheMessagesWithEveryPhrase) {
         EXPECT_TRUE(D->RichEdit1->hasFocus() || QApplication::focusWidget() == nullptr);
         EXPECT_FALSE(D->aSearch->isEnabled()) << "nothing to search for yet";
         Choose(D, Phrases.join('\n'), true);
+        const auto Watch =
+            QObject::connect(D->StatusPanels[TdlgSearch::pnStatus], &TStatusPanel::TextChanged, D,
+                             [&](const QString& S) { Seen.append(S); });
         QTest::mouseClick(D->btnSearch, Qt::LeftButton);
         // The ids are collected first, then searched.
-        Seen.append(D->StatusText(TdlgSearch::pnStatus));
         EXPECT_TRUE(D->RichEdit1->isReadOnly());
         EXPECT_FALSE(D->gbOptions->isEnabled());
         EXPECT_FALSE(D->cbPhraseHistory->isEnabled());
         EXPECT_TRUE(D->aCancel->isEnabled());
         EXPECT_FALSE(D->aSearch->isEnabled());
-        WaitUntil([&] {
-            if (!D->isVisible())
-                return true;
-            const QString S = D->StatusText(TdlgSearch::pnStatus);
-            if (Seen.last() != S)
-                Seen.append(S);
-            return false;
-        });
+        WaitUntil([&] { return !D->isVisible(); });
+        QObject::disconnect(Watch);
         EXPECT_FALSE(D->isVisible());
         EXPECT_EQ(D->Total(), quint32(Archive().Messages().size()));
         EXPECT_EQ(D->Searched(), D->Total());
@@ -682,6 +678,23 @@ TEST_F(SearchDlgTest, AServerThatIsGoneIsReported) {
         EXPECT_NE(D->StatusText(TdlgSearch::pnStatus), QStringLiteral("Getting all records.."));
         EXPECT_EQ(D->Job(), nullptr);
         EXPECT_TRUE(D->aSearch->isEnabled());
+    }));
+    EXPECT_EQ(Connection->JobCount(), 0);
+}
+
+TEST_F(SearchDlgTest, AConnectionLostWhileSearchingIsReported) {
+    Restart(Archive().Path(), {QStringLiteral("--fault-batch-delay"), QStringLiteral("300ms")});
+    ASSERT_TRUE(WithDialog([&](TdlgSearch* D) {
+        Choose(D, QStringLiteral("refund"), false);
+        QTest::mouseClick(D->btnSearch, Qt::LeftButton);
+        ASSERT_TRUE(WaitUntil(
+            [&] { return D->StatusText(TdlgSearch::pnStatus) == QStringLiteral("Searching.."); }));
+        Server.Stop();
+        ASSERT_TRUE(WaitUntil([&] { return D->aSearch->isEnabled(); }, 60000));
+        const QString Status = D->StatusText(TdlgSearch::pnStatus);
+        EXPECT_NE(Status, QStringLiteral("Searching.."));
+        EXPECT_TRUE(TVQMessageBox::Shown().contains(Status)) << qPrintable(Status);
+        EXPECT_EQ(D->Job(), nullptr);
     }));
     EXPECT_EQ(Connection->JobCount(), 0);
 }

@@ -55,6 +55,7 @@ void TStatusPanel::SetText(const QString& Value) {
         return;
     FText = Value;
     update();
+    emit TextChanged(Value);
 }
 
 void TStatusPanel::paintEvent(QPaintEvent* Event) {

@@ -35,6 +35,10 @@ public:
     // Set: the owner draws the panel (the text is still kept).
     TDrawPanelEvent OnDrawPanel;
 
+signals:
+    // Every text shown, however briefly.
+    void TextChanged(const QString& Text);
+
 protected:
     void paintEvent(QPaintEvent* Event) override;
 

@@ -2,6 +2,7 @@
 
 #include "EvidenceRun.h"
 #include "FAXBrowser.h"
+#include "JobHandle.h"
 #include "Main.h"
 #include "MediaPlay.h"
 #include "MsgView.h"
@@ -35,6 +36,8 @@
 #include <QToolButton>
 #include <QTreeView>
 #include <QVBoxLayout>
+
+#include <utility>
 
 bool TfrmQueryResult::SortAscending = true;
 
@@ -113,6 +116,7 @@ void TfrmQueryResult::FormCreate() {
     CreateImages();
     CreateActions();
     CreateControls();
+    ConnectJob();
     FPendingTimer = new QTimer(this);
     FPendingTimer->setInterval(PendingRetryMs);
     connect(FPendingTimer, &QTimer::timeout, this, [this] {
@@ -187,7 +191,13 @@ void TfrmQueryResult::CreateActions() {
     connect(aSelectAll, &QAction::triggered, this, &TfrmQueryResult::aSelectAllExecute);
     connect(aMarkAll, &QAction::triggered, this, &TfrmQueryResult::aMarkAllExecute);
     connect(aUnmarkAll, &QAction::triggered, this, &TfrmQueryResult::aUnmarkAllExecute);
-    connect(aClose, &QAction::triggered, this, &QWidget::close);
+    // The window's frame in the workspace closes, not the list inside it.
+    connect(aClose, &QAction::triggered, this, [this] {
+        if (auto* Frame = qobject_cast<QMdiSubWindow*>(parentWidget()))
+            Frame->close();
+        else
+            close();
+    });
     CreateExportActions();
 
     PopupMenu1 = new QMenu(this);
@@ -371,9 +381,11 @@ TfrmQueryResult::~TfrmQueryResult() {
     // The controller must not keep this window's jobs, and the download
     // file must not outlive the window however it ends (a closing main
     // window destroys its children without asking them to close).
+    // The list and the viewers are going: the job ends without telling them.
+    FJob->disconnect(this);
     try {
-        CancelCurrentJob();
-    } catch (...) {
+        FJob->Cancel();
+    } catch (const EDllException&) {
         // Nothing more can be done about a job of a window that is gone.
     }
     FTempFile.reset();
@@ -392,7 +404,7 @@ void TfrmQueryResult::closeEvent(QCloseEvent* Event) {
     FTempFile.reset();
     try {
         CancelCurrentJob();
-    } catch (...) {
+    } catch (const EDllException&) {
         // A lost connection must not keep the window open.
     }
     QFile::remove(TempFileName());
@@ -430,7 +442,7 @@ void TfrmQueryResult::ActionList1Update() {
     aRefresh->setEnabled(Enabled);
     aChangeQuery->setEnabled(Enabled);
     aBrowseBlob->setEnabled(Enabled);
-    aCancelJob->setEnabled(FCache != nullptr);
+    aCancelJob->setEnabled(FJob->Running());
     aExportEvidence->setEnabled(Enabled && !FEvidence && (!FBrowseList.empty() || FSelCount > 0));
     aExportList->setEnabled(!FVisibleItems.empty());
 }
@@ -439,34 +451,9 @@ void TfrmQueryResult::ActionList1Update() {
 // Window messages
 
 bool TfrmQueryResult::event(QEvent* Event) {
-    const int Type = int(Event->type());
-    switch (Type) {
-    case WM_DB_SELECTRESULT:
-        WMSelectResult(*static_cast<TDBMessage*>(Event));
-        return true;
-    case WM_DB_JOBDONE:
-        WMJobDone(*static_cast<TDBMessage*>(Event));
-        return true;
-    case WM_DB_DOWNLOADPROCESS:
-        WMDownloadProcess(*static_cast<TDBMessage*>(Event));
-        return true;
-    case WM_QR_DOWNLOADDATA:
-        WMDownloadData(*static_cast<TDBMessage*>(Event));
-        return true;
-    case WM_QR_DOWNLOADDONE:
-        WMDownloadDone(*static_cast<TDBMessage*>(Event));
-        return true;
-    case WM_QR_DOWNLOADERROR:
-        WMDownloadError(*static_cast<TDBMessage*>(Event));
-        return true;
-    case WM_DB_CACHEFREED:
-        WMCacheFreed(*static_cast<TDBMessage*>(Event));
-        return true;
+    switch (int(Event->type())) {
     case WM_DB_SERVERCHANGED:
         WMServerChanged();
-        return true;
-    case WM_DB_CONNECTIONLOST:
-        WMConnectionLost();
         return true;
     case WM_SHOW_POPUP:
         WMShowPopup(*static_cast<TDBMessage*>(Event));
@@ -489,101 +476,76 @@ void TfrmQueryResult::WMServerChanged() {
     ActionList1Update();
 }
 
-void TfrmQueryResult::WMConnectionLost() {
-    try {
-        CancelCurrentJob();
-    } catch (...) {
-        // The connection is gone; there is nothing to cancel at the server.
-    }
-    // A reconnect restarts a copy of the job only after telling the window;
-    // the copy is dropped once it is in the controller's list.
-    QTimer::singleShot(0, this, [this] {
-        try {
-            if (FCache == nullptr && DBConnection != nullptr)
-                DBConnection->CancelJob(this);
-        } catch (...) {
-            // Nothing of this window is running any more either way.
-        }
+// ---------------------------------------------------------------------------
+// The job's outcomes
+
+void TfrmQueryResult::ConnectJob() {
+    FJob = new TJobHandle(this);
+    connect(FJob, &TJobHandle::Rows, this, &TfrmQueryResult::ReceiveRows);
+    connect(FJob, &TJobHandle::Data, this, &TfrmQueryResult::DownloadData);
+    connect(FJob, &TJobHandle::WaitingForServer, this,
+            [this] { SetPanel(0, QStringLiteral("Waiting for the server")); });
+    connect(FJob, &TJobHandle::Started, this, [this] {
+        if (std::exchange(FResetOnStart, false))
+            ResetList();
+        if (FJob->Kind() == opSQLExecute)
+            SetPanel(0, QStringLiteral("Waiting for data"));
+    });
+    connect(FJob, &TJobHandle::Finished, this, &TfrmQueryResult::JobFinished);
+    connect(FJob, &TJobHandle::Failed, this, &TfrmQueryResult::JobFailed);
+    connect(FJob, &TJobHandle::Cancelled, this, [this] {
+        // A download this window gave up on for a reason of its own.
+        if (!FFailure.isEmpty())
+            return JobFailed(std::exchange(FFailure, QString()));
+        JobEnded(QStringLiteral("Canceled"));
+    });
+    connect(FJob, &TJobHandle::ConnectionLost, this, [this] {
+        const QString Why =
+            FJob->Kind() == opDownload
+                ? QStringLiteral("The connection to the server was lost during the download")
+                : QStringLiteral("The connection to the server was lost: the list holds only "
+                                 "the %1 records received before it")
+                      .arg(FRecordCount);
+        JobFailed(Why);
     });
 }
 
-void TfrmQueryResult::WMCacheFreed(const TDBMessage& Message) {
-    if (Message.Cache() == FCache && FCache != nullptr) {
-        // The controller dropped the running job (the connection went or
-        // could not be opened): the window stops waiting for it.
-        const Operation Kind = FCache->Job();
-        FCache = nullptr;
-        SetPanel(0, QStringLiteral("Canceled"));
-        if (Kind == opSQLExecute || Kind == opSearchText)
-            SortItems();
-        CloseTempFile();
-        FDownloadRecID = -1;
-        FinishText();
-        FMsgViewer->SetLoading(false);
-        SetScreenCursor(crDefault);
-    }
+void TfrmQueryResult::JobEnded(const QString& Status) {
+    FlushRowCount();
+    const Operation Kind = FJob->Kind();
+    if (Kind == opSQLExecute || Kind == opSearchText)
+        SortItems();
+    CloseTempFile();
+    FDownloadRecID = -1;
+    FinishText();
+    FMsgViewer->SetLoading(false);
+    SetScreenCursor(crDefault);
+    SetPanel(0, Status);
+    ActionList1Update();
     // The next deferred operation starts once the controller is done with
-    // the job being freed, not from inside its destructor.
+    // the job, not from inside its handling.
     QTimer::singleShot(0, this, [] { RunPendingOperation(); });
 }
 
-void TfrmQueryResult::DropOrphanJob(TVQArcCache* Job) {
-    // A job of this window that is not its running one: a copy the
-    // controller restarted after a reconnect for a job this window had
-    // given up. Nobody would free it, and it would hold up every later job.
-    if (FCache == nullptr && Job != nullptr && DBConnection != nullptr &&
-        DBConnection->CacheExists(Job))
-        DBConnection->CancelJob(this);
+void TfrmQueryResult::JobFailed(const QString& Text) {
+    if (FJob->Kind() == opDownload) {
+        // Nothing of it goes to a viewer.
+        FMediaPlayer->SetProgressCaption(QString());
+        FFAXBrowser->SetProgressCaption(QString());
+    }
+    JobEnded(QStringLiteral("Failed"));
+    SetErrorText(Text);
 }
 
-bool TfrmQueryResult::JobMessageIsCurrent(quint32 Serial, const TVQArcCache* Job) const {
-    return FCache != nullptr && Serial == FJobSerial && (Job == nullptr || Job == FCache);
-}
-
-void TfrmQueryResult::PostJobDone(TVQArcCache* Job) {
-    PostDBMessage(TWindowHandle(this), WM_DB_JOBDONE, FJobSerial, quintptr(Job));
-}
-
-void TfrmQueryResult::WMSelectResult(const TDBMessage& Message) {
-    TVQArcCache* Job = Message.Cache();
-    const auto* Result = Message.Record<IPC_DA_DBClient::TSelectResult>();
-    if (Job != FCache) {
-        DropOrphanJob(Job);
+void TfrmQueryResult::JobFinished() {
+    if (FJob->Kind() == opDownload) {
+        DownloadDone();
         return;
     }
-    if (Result == nullptr)
-        return;
-    if (Result->error.error != deSuccess) {
-        FJobError = QString::fromLocal8Bit(Result->error.msg != nullptr ? Result->error.msg : "");
-        if (FJobError.isEmpty())
-            FJobError = QStringLiteral("The query failed");
-        SetErrorText(FJobError);
-        PostJobDone(Job);
-        return;
-    }
-    ReceiveRows(*Result);
-    if (!Result->hasMore)
-        PostJobDone(Job);
-}
-
-void TfrmQueryResult::WMJobDone(const TDBMessage& Message) {
-    TVQArcCache* Job = Message.Cache();
-    if (Job != nullptr) {
-        // A notice of a job that was cancelled meanwhile is old news.
-        if (!JobMessageIsCurrent(quint32(Message.WParam), Job))
-            return;
-        FlushRowCount();
-        const Operation Kind = Job->Job();
-        ReleaseJob(Job);
-        if (Kind == opSQLExecute)
-            RestoreView(FViewStorage.get());
-        // Restoring the view clears the error panel; the reason the query
-        // ended stays in view.
-        if (!FJobError.isEmpty())
-            SetErrorText(FJobError);
-    }
+    FlushRowCount();
+    RestoreView(FViewStorage.get());
     Repaint();
-    SetPanel(0, QStringLiteral("Done"));
+    JobEnded(QStringLiteral("Done"));
 }
 
 // ---------------------------------------------------------------------------
@@ -623,6 +585,14 @@ bool TfrmQueryResult::RunFirstPendingOperation() {
     return false;
 }
 
+const TVQArcCache* TfrmQueryResult::Cache() const {
+    return FJob->Current();
+}
+
+bool TfrmQueryResult::JobRunning() const {
+    return FJob->Running();
+}
+
 void TfrmQueryResult::RunJob(Operation Kind, const QString& Sql) {
     StartJob(Kind, &Sql, nullptr);
 }
@@ -634,79 +604,60 @@ void TfrmQueryResult::RunJob(Operation Kind, const TIDs& Ids) {
 void TfrmQueryResult::StartJob(Operation Kind, const QString* Sql, const TIDs* Ids) {
     FServerChanged = false;
     CancelCurrentJob();
-    FJobError.clear();
+    FFailure.clear();
+    FDownloadBytes = -1;
+    if (Sql == nullptr)
+        FResetOnStart = false;
     SetScreenCursor(crHourGlass);
-    if (DBConnection == nullptr)
-        throw EQueryResultError(QStringLiteral("Not connected"));
-    ++FJobSerial;
-    try {
-        // A statement job asks the library for the server type when it is
-        // made, which needs the connection the controller would only open
-        // afterwards: connect first.
-        if (!DBConnection->Connected())
-            DBConnection->SetConnected(true);
-        FCache = Sql != nullptr ? TVQArcCache::Create(TWindowHandle(this), Kind, *Sql)
-                                : TVQArcCache::Create(TWindowHandle(this), Kind, *Ids);
-    } catch (...) {
-        FCache = nullptr;
+    if (Sql != nullptr)
+        FJob->Start(Kind, *Sql);
+    else
+        FJob->Start(Kind, *Ids);
+    if (!FJob->Running())
         SetScreenCursor(crDefault);
-        SetPanel(0, QStringLiteral("Done"));
-        SetErrorText(ExceptionMessage(std::current_exception()));
-        throw;
-    }
-    if (FCache == nullptr) {
-        // The controller could not send it and dropped every job.
-        SetScreenCursor(crDefault);
-        SetPanel(0, QStringLiteral("Done"));
-        SetErrorText(DBConnection->StatusString());
-    }
     ActionList1Update();
 }
 
 void TfrmQueryResult::CancelCurrentJob() {
-    TVQArcCache* Job = FCache;
+    if (FJob->Running()) {
+        FJob->Cancel();
+        return;
+    }
     FlushRowCount();
-    if (Job != nullptr) {
-        SetPanel(0, QStringLiteral("Canceled"));
-        if (Job->Job() == opSQLExecute || Job->Job() == opSearchText)
-            SortItems();
-    }
-    // Cleared first: the controller's freeing of the job is this window's
-    // own doing, not a job dropped under it.
-    FCache = nullptr;
-    std::exception_ptr Error;
-    if (DBConnection != nullptr) {
-        try {
-            DBConnection->CancelJob(this);
-        } catch (...) {
-            Error = std::current_exception();
-        }
-    }
-    if (Job != nullptr)
-        SetScreenCursor(crDefault);
     CloseTempFile();
     FDownloadRecID = -1;
     FinishText();
     FMsgViewer->SetLoading(false);
-    if (Error)
-        std::rethrow_exception(Error);
-}
-
-void TfrmQueryResult::ReleaseJob(TVQArcCache* Job) {
-    FMsgViewer->SetLoading(false);
-    if (Job == FCache)
-        FCache = nullptr;
-    if (DBConnection != nullptr)
-        DBConnection->FreeCache(Job);
-    CloseTempFile();
-    SetScreenCursor(crDefault);
 }
 
 void TfrmQueryResult::ExecuteQuery() {
     if (IsServerBusy()) {
+        // The rows in view are not the answer yet.
+        SetPanel(0, QStringLiteral("Waiting for the server"));
         AddOperation(soExecuting);
         return;
     }
+    int ServerType = 0;
+    try {
+        // The statement's dialect is the server's: the connection comes
+        // first, and a server that cannot be reached leaves the list as it
+        // was.
+        if (DBConnection != nullptr && !DBConnection->Connected())
+            DBConnection->SetConnected(true);
+        ServerType = DBConnection != nullptr ? DBConnection->GetServerType() : 0;
+    } catch (const EDllException& E) {
+        SetPanel(0, QStringLiteral("Failed"));
+        SetErrorText(E.Message());
+        throw;
+    }
+    // The rows in view go once the server takes the query: a query that
+    // cannot be sent leaves them, with the reason beside them.
+    FResetOnStart = true;
+    const QString Sql = QString::fromLocal8Bit(FQuery->BuildQuery(ServerType).toLocal8Bit());
+    RunJob(opSQLExecute, WithoutRowLimit(Sql));
+}
+
+void TfrmQueryResult::ResetList() {
     SaveView(*FViewStorage.get());
     BeginListChange();
     ClearRows();
@@ -721,20 +672,6 @@ void TfrmQueryResult::ExecuteQuery() {
     BuildViewTree();
     SetPanel(0, QStringLiteral("Waiting for data"));
     SetErrorText(QString());
-    int ServerType = 0;
-    try {
-        // The statement's dialect is the server's: the connection comes
-        // first.
-        if (DBConnection != nullptr && !DBConnection->Connected())
-            DBConnection->SetConnected(true);
-        ServerType = DBConnection != nullptr ? DBConnection->GetServerType() : 0;
-    } catch (...) {
-        SetPanel(0, QStringLiteral("Done"));
-        SetErrorText(ExceptionMessage(std::current_exception()));
-        throw;
-    }
-    const QString Sql = QString::fromLocal8Bit(FQuery->BuildQuery(ServerType).toLocal8Bit());
-    RunJob(opSQLExecute, WithoutRowLimit(Sql));
 }
 
 void TfrmQueryResult::ShowSearchResult(const TSearchOptions& Options) {
@@ -845,7 +782,7 @@ QList<TfrmQueryResult*> ResultWindows() {
 
 bool IsServerBusy() {
     for (TfrmQueryResult* W : ResultWindows())
-        if (W->Cache() != nullptr || W->EvidenceJobRunning())
+        if (W->JobRunning() || W->EvidenceJobRunning())
             return true;
     return ActiveQueryBuilder != nullptr && ActiveQueryBuilder->Busy();
 }

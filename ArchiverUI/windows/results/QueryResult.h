@@ -15,6 +15,7 @@
 #include "CommonData.h"
 #include "DataCache.h"
 #include "EvidenceExport.h"
+#include "JobHandle.h"
 #include "ViewItem.h"
 #include "ViewStorage.h"
 
@@ -46,6 +47,7 @@ class TResultListModel;
 class TResultListView;
 class TSearchOptions;
 class TEvidenceRun;
+class TJobHandle;
 class TStatusPanel;
 class TTempFileStream;
 class TViewTreeModel;
@@ -108,7 +110,8 @@ public:
     void SetMarked(int Row, bool Value);
 
     // The running job, or none; deferred operations.
-    TVQArcCache* Cache() const { return FCache; }
+    const TVQArcCache* Cache() const;
+    bool JobRunning() const;
     TServerOperations Operations() const { return FOperations; }
     // Runs the first deferred operation of this window; false when none.
     bool RunFirstPendingOperation();
@@ -201,7 +204,6 @@ public:
     void RunJob(Operation Kind, const QString& Sql);
     void RunJob(Operation Kind, const TIDs& Ids);
     void CancelCurrentJob();
-    void ReleaseJob(TVQArcCache* Job);
 
     // Controls and actions, by their form names.
     QToolBar* ToolBar1 = nullptr;
@@ -256,17 +258,16 @@ private:
     void CreateImages();
     void SetPanel(int Panel, const QString& Text);
 
-    // Window messages.
-    void WMSelectResult(const TDBMessage& Message);
-    void WMJobDone(const TDBMessage& Message);
-    void WMDownloadProcess(const TDBMessage& Message);
-    void WMDownloadData(const TDBMessage& Message);
-    void WMDownloadDone(const TDBMessage& Message);
-    void WMDownloadError(const TDBMessage& Message);
-    void WMCacheFreed(const TDBMessage& Message);
+    // Window messages and the job's outcomes.
     void WMServerChanged();
-    void WMConnectionLost();
     void WMShowPopup(const TDBMessage& Message);
+    void ConnectJob();
+    void JobFinished();
+    void JobFailed(const QString& Text);
+    void JobEnded(const QString& Status);
+    void ResetList();
+    void DownloadData(quint32 RecId, const char* Bytes, quint32 Length);
+    void DownloadDone();
 
     // Rows.
     void ReceiveRows(const IPC_DA_DBClient::TSelectResult& Result);
@@ -299,19 +300,18 @@ private:
 
     // Jobs.
     void StartJob(Operation Kind, const QString* Sql, const TIDs* Ids);
-    bool JobMessageIsCurrent(quint32 Serial, const TVQArcCache* Job) const;
-    void PostJobDone(TVQArcCache* Job);
-    void DropOrphanJob(TVQArcCache* Job);
     void CloseTempFile();
     void FinishText();
     bool ViewerShown(const QWidget* Viewer) const;
     int FirstMarkedType() const;
 
     std::unique_ptr<TVQQuery> FQuery;
-    TVQArcCache* FCache = nullptr;
-    // Counts the window's jobs, so that a message posted for an earlier
-    // job is never taken for the running one.
-    quint32 FJobSerial = 0;
+    TJobHandle* FJob = nullptr;
+    // Why the window gave up a download itself (its file could not be
+    // written); the job's cancel then ends it as failed.
+    QString FFailure;
+    // The list is emptied when the query's job starts.
+    bool FResetOnStart = false;
     TServerOperations FOperations = 0;
     QTimer* FPendingTimer = nullptr;
     // Tells the list of rows that arrived below the screen.
@@ -320,14 +320,11 @@ private:
     std::unique_ptr<TTempFileStream> FTempFile;
     QString FTFBase;
     QString FTempFolder;
-    QString FErrorString;
-    // Why the running query ended, if it failed.
-    QString FJobError;
     std::unique_ptr<TSearchOptions> FSearchOptions;
     bool FChangeSearch = false;
     bool FServerChanged = false;
-    quint32 FCurJob = 0;
-    quint32 FDownloadJob = 0;
+    // Bytes the running download wrote, or -1 before its first piece.
+    qint64 FDownloadBytes = -1;
     QElapsedTimer FDownloadStart;
     qint64 FLastProgress = -1;
     // The message whose text is being appended, and its decoder: a long
@@ -361,6 +358,8 @@ private:
     // The button went down on a state image: the click toggled a mark and
     // does not browse the selection.
     bool FStateClick = false;
+    // The next button release ends a double-click.
+    bool FDoubleClicked = false;
     bool FBuildingTree = false;
     int FListChangeDepth = 0;
     int FCurrentBefore = -1;

@@ -3,6 +3,8 @@
 // and the marks that decide which records the viewers open.
 #include "QueryResult.h"
 
+#include "JobHandle.h"
+
 #include "FAXBrowser.h"
 #include "MediaPlay.h"
 #include "ModelErrors.h"
@@ -23,6 +25,7 @@
 
 #include <algorithm>
 #include <numeric>
+#include <utility>
 
 namespace {
 
@@ -749,7 +752,7 @@ void TfrmQueryResult::aMarkAllExecute() {
 }
 
 void TfrmQueryResult::aUnmarkAllExecute() {
-    if (FCache != nullptr && FCache->Job() == opDownload)
+    if (FJob->Running() && FJob->Kind() == opDownload)
         CancelCurrentJob();
     {
         TBrowseUpdate Update(*this);
@@ -784,14 +787,17 @@ void TfrmQueryResult::lvResultsMouseDown(QMouseEvent* Event) {
 void TfrmQueryResult::lvResultsMouseUp(QMouseEvent* Event) {
     if (Event->button() == Qt::RightButton)
         return;
-    // The selection is final once the button is up.
-    if (!FStateClick)
+    // The selection is final once the button is up. The release of a
+    // double-click changed nothing the first click had not: browsing again
+    // would cancel the download the double-click started.
+    if (!FStateClick && !std::exchange(FDoubleClicked, false))
         BrowseSelection();
     FStateClick = false;
     Repaint();
 }
 
 void TfrmQueryResult::lvResultsDblClick(QMouseEvent* Event) {
+    FDoubleClicked = Event->button() == Qt::LeftButton;
     if (Event->button() != Qt::LeftButton ||
         lvResults->StateImageRowAt(Event->position().toPoint()) >= 0)
         return;

@@ -4,6 +4,7 @@
 #include "QueryResult.h"
 
 #include "FAXBrowser.h"
+#include "JobHandle.h"
 #include "MediaPlay.h"
 #include "MsgView.h"
 #include "ResultListView.h"
@@ -17,16 +18,6 @@
 
 #include <cmath>
 #include <cstring>
-
-namespace {
-
-constexpr quint32 DownloadEnd = 0xFFFFFFFFu;
-
-QByteArray SerialBlock(quint32 Serial) {
-    return QByteArray(reinterpret_cast<const char*>(&Serial), sizeof Serial);
-}
-
-} // namespace
 
 bool TfrmQueryResult::ViewerShown(const QWidget* Viewer) const {
     return !Panel1->isHidden() && !Viewer->isHidden();
@@ -46,7 +37,7 @@ void TfrmQueryResult::UpdateBrowse() {
 }
 
 void TfrmQueryResult::Browse(bool Refresh) {
-    if (FCache != nullptr && FCache->Job() == opDownload)
+    if (FJob->Running() && FJob->Kind() == opDownload)
         CancelCurrentJob();
     ShowMarked();
     if (Refresh) {
@@ -228,53 +219,7 @@ void TfrmQueryResult::FinishText() {
     FMsgViewer->AppendText(QStringLiteral("\r\n\r\n"), Qt::black, false);
 }
 
-void TfrmQueryResult::WMDownloadProcess(const TDBMessage& Message) {
-    TVQArcCache* Job = Message.Cache();
-    const auto* Record = Message.Record<IPC_DA_DBClient::TDownloadProcess>();
-    if (Job != FCache) {
-        DropOrphanJob(Job);
-        return;
-    }
-    if (Record == nullptr)
-        return;
-    FCurJob = FJobSerial;
-    const TDAErrorCode Code = Record->error.error;
-    if (Code == deSuccess) {
-        if (Record->recId == DownloadEnd) {
-            PostDBMessage(TWindowHandle(this), WM_QR_DOWNLOADDONE, FCurJob, quintptr(Job));
-        } else if (Record->data.data_len > 0 && Record->data.data_val != nullptr) {
-            // The record is the library's only while this message is
-            // handled; the posted block is a copy.
-            const quint32 Length = Record->data.data_len;
-            QByteArray Block;
-            Block.reserve(qsizetype(sizeof Length + Length));
-            Block.append(reinterpret_cast<const char*>(&Length), sizeof Length);
-            Block.append(reinterpret_cast<const char*>(Record->data.data_val), qsizetype(Length));
-            PostDBMessage(TWindowHandle(this), WM_QR_DOWNLOADDATA, FCurJob, Record->recId,
-                          std::move(Block));
-        }
-    } else if (Code != deCancelled) {
-        FErrorString =
-            QString::fromLocal8Bit(Record->error.msg != nullptr ? Record->error.msg : "");
-        if (FErrorString.isEmpty())
-            FErrorString =
-                QStringLiteral("The record %1 could not be downloaded").arg(Record->recId);
-        PostDBMessage(TWindowHandle(this), WM_QR_DOWNLOADERROR, Record->recId,
-                      quintptr(qint32(Code)), SerialBlock(FCurJob));
-    }
-}
-
-void TfrmQueryResult::WMDownloadData(const TDBMessage& Message) {
-    const quint32 Serial = quint32(Message.WParam);
-    const quint32 RecId = quint32(Message.LParam);
-    // Data of a download that was cancelled or replaced meanwhile.
-    if (!JobMessageIsCurrent(Serial, nullptr))
-        return;
-    quint32 Length = 0;
-    if (Message.Data.size() >= qsizetype(sizeof Length))
-        std::memcpy(&Length, Message.Data.constData(), sizeof Length);
-    Length = quint32(qMin<qint64>(Length, Message.Data.size() - qint64(sizeof Length)));
-    const char* Bytes = Message.Data.constData() + sizeof Length;
+void TfrmQueryResult::DownloadData(quint32 RecId, const char* Bytes, quint32 Length) {
     struct TSetRecID {
         TfrmQueryResult& Form;
         quint32 Id;
@@ -305,15 +250,24 @@ void TfrmQueryResult::WMDownloadData(const TDBMessage& Message) {
     case mtCallRec:
     case mtVM:
     case mtFax: {
-        if (int(RecId) != FDownloadRecID || Serial != FDownloadJob || !FTempFile) {
-            FDownloadJob = Serial;
-            FMediaPlayer->CloseMedia();
+        try {
+            if (int(RecId) != FDownloadRecID || FDownloadBytes < 0 || !FTempFile) {
+                FMediaPlayer->CloseMedia();
+                FTempFile.reset();
+                FTempFile = std::make_unique<TTempFileStream>(TempFileName());
+                FDownloadStart.start();
+                FLastProgress = -1;
+            }
+            FTempFile->Write(Bytes, Length);
+            FDownloadBytes = FTempFile->Size();
+        } catch (const ETempFileError& E) {
+            // One error, and the download stops: a cut-off file is no
+            // recording.
+            FFailure = QString::fromLocal8Bit(E.what());
             FTempFile.reset();
-            FTempFile = std::make_unique<TTempFileStream>(TempFileName());
-            FDownloadStart.start();
-            FLastProgress = -1;
+            FJob->Cancel();
+            return;
         }
-        FTempFile->Write(Bytes, Length);
         const qint64 Elapsed = FDownloadStart.elapsed();
         if (Elapsed >= 1000 && (FLastProgress < 0 || Elapsed - FLastProgress >= 1000)) {
             const qint64 Size = FTempFile->Size();
@@ -334,50 +288,38 @@ void TfrmQueryResult::WMDownloadData(const TDBMessage& Message) {
     }
 }
 
-void TfrmQueryResult::WMDownloadDone(const TDBMessage& Message) {
-    TVQArcCache* Job = Message.Cache();
-    if (!JobMessageIsCurrent(quint32(Message.WParam), Job))
-        return;
-    FDownloadRecID = -1;
-    const qint64 Size = FTempFile ? FTempFile->Size() : -1;
+void TfrmQueryResult::DownloadDone() {
+    const qint64 Size = FDownloadBytes;
     CloseTempFile();
-    const quint32 First = Job->MediaIds().isEmpty() ? 0 : Job->MediaIds().first();
+    const quint32 First = FJob->MediaIds().isEmpty() ? 0 : FJob->MediaIds().first();
     const int Position = ViewItemByMediaID(First);
-    int Type = -1;
-    if (Position >= 0) {
-        const int Row = int(FVisibleItems[size_t(Position)]);
-        Type = FAllItems[Row].MediaType();
-        switch (Type) {
-        case mtIM:
-            FinishText();
-            ShowText();
-            break;
-        case mtCallRec:
-        case mtVM:
-            FMediaPlayer->SetProgressCaption(QStringLiteral("Ready to play"));
-            RunMediaPlayer(TempFileName(), FAllItems.FileExtension(Row));
-            break;
-        case mtFax:
-            FFAXBrowser->SetProgressCaption(QStringLiteral("Ready to open"));
-            RunFaxBrowser(TempFileName(), FAllItems.FileExtension(Row));
-            break;
-        default:
-            break;
-        }
-    }
-    ReleaseJob(Job);
-    SetPanel(0, QStringLiteral("Done"));
-    if ((Type == mtCallRec || Type == mtVM || Type == mtFax) && Size >= 0)
-        emit DownloadFinished(First, TempFileName());
-}
-
-void TfrmQueryResult::WMDownloadError(const TDBMessage& Message) {
-    quint32 Serial = 0;
-    if (Message.Data.size() == qsizetype(sizeof Serial))
-        std::memcpy(&Serial, Message.Data.constData(), sizeof Serial);
-    if (!JobMessageIsCurrent(Serial, nullptr))
+    const int Row = Position >= 0 ? int(FVisibleItems[size_t(Position)]) : -1;
+    const int Type = Row >= 0 ? FAllItems[Row].MediaType() : -1;
+    const bool ToFile = Type == mtCallRec || Type == mtVM || Type == mtFax;
+    if (ToFile && Size <= 0) {
+        // The file holds an earlier record's bytes, or none: nothing to
+        // hand to a viewer.
+        JobFailed(QStringLiteral("The record %1 arrived without data").arg(First));
         return;
-    CancelCurrentJob();
-    SetPanel(0, QStringLiteral("Done"));
-    SetErrorText(FErrorString);
+    }
+    switch (Type) {
+    case mtIM:
+        FinishText();
+        ShowText();
+        break;
+    case mtCallRec:
+    case mtVM:
+        FMediaPlayer->SetProgressCaption(QStringLiteral("Ready to play"));
+        RunMediaPlayer(TempFileName(), FAllItems.FileExtension(Row));
+        break;
+    case mtFax:
+        FFAXBrowser->SetProgressCaption(QStringLiteral("Ready to open"));
+        RunFaxBrowser(TempFileName(), FAllItems.FileExtension(Row));
+        break;
+    default:
+        break;
+    }
+    JobEnded(QStringLiteral("Done"));
+    if (ToFile)
+        emit DownloadFinished(First, TempFileName());
 }

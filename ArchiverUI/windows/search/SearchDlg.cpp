@@ -37,14 +37,6 @@ QPointer<TdlgSearch>& TheDialog() {
     return Dialog;
 }
 
-// How often a job that the controller could not send at once is offered
-// again, and for how long. The server reports itself busy until it has
-// wound up the job before, which may still be the case when its last
-// result is in; the controller's own tick of a second is far too slow for
-// the steps of one search (ids, search, result window).
-constexpr int StartRetryMs = 10;
-constexpr int StartRetryLimitMs = 3000;
-
 // The counters on screen follow the results at most this often.
 constexpr int CounterIntervalMs = 40;
 
@@ -75,10 +67,6 @@ bool ParseMediaId(const char* Text, quint32& Id) {
     return true;
 }
 
-QString ErrorText(const TDAError& Error) {
-    return QString::fromLocal8Bit(Error.msg != nullptr ? Error.msg : "");
-}
-
 } // namespace
 
 // ---------------------------------------------------------------------------
@@ -93,9 +81,7 @@ TdlgSearch::TdlgSearch(QWidget* Owner)
     // The form sees every key before its controls do.
     for (QWidget* Child : findChildren<QWidget*>())
         Child->installEventFilter(this);
-    FStartTimer = new QTimer(this);
-    FStartTimer->setInterval(StartRetryMs);
-    connect(FStartTimer, &QTimer::timeout, this, &TdlgSearch::RetryStart);
+    ConnectJob();
     FCounterTimer = new QTimer(this);
     FCounterTimer->setSingleShot(true);
     connect(FCounterTimer, &QTimer::timeout, this, [this] { ShowCounters(true); });
@@ -451,7 +437,6 @@ void TdlgSearch::ShowCounters(bool Now) {
     const QList<quint32>& Ids = FSearchOptions->MediaIds();
     switch (FPhase) {
     case spCollecting:
-    case spStarting:
         SetPanel(pnTotal, QString::number(Ids.size()));
         break;
     case spSearching:
@@ -546,12 +531,12 @@ void TdlgSearch::aClearMemoExecute() {
 }
 
 void TdlgSearch::ActionList1Update() {
-    const bool Running = FJob != nullptr;
+    const bool Running = FJob->Running();
     aSearch->setEnabled(FHasPhrases && !Running);
     aClearMemo->setEnabled(!RichEdit1->document()->isEmpty() && !Running);
     aAddHistItem->setEnabled(!Running && !cbPhraseHistory->currentText().trimmed().isEmpty());
     aCancel->setEnabled(Running);
-    aInterrupt->setEnabled(Running && FJob->Job() == opSearchText &&
+    aInterrupt->setEnabled(Running && FJob->Kind() == opSearchText &&
                            !FSearchOptions->MediaIds().isEmpty());
     RichEdit1->setReadOnly(Running);
     gbOptions->setEnabled(!Running);
@@ -602,10 +587,9 @@ void TdlgSearch::FormShow() {
 }
 
 void TdlgSearch::done(int Result) {
-    const bool Running = FJob != nullptr;
+    const bool Running = FJob->Running();
     CancelJobs();
     FPhase = spIdle;
-    ++FSerial;
     if (Running)
         SetScreenCursor(crDefault);
     TUTCDialog::done(Result);
@@ -667,7 +651,6 @@ void TdlgSearch::aSearchExecute() {
     if (!aSearch->isEnabled())
         return;
     ResetSearch();
-    ++FSerial;
     SaveHistory(FSearchOptions->Phrases());
     FSearchOptions->SetMode(rbAllOf->isChecked() ? smAllOf : smAnyOf);
     FSearchOptions->SetSource(TSearchSource(qBound(0, cbSource->currentIndex(), 2)));
@@ -687,102 +670,57 @@ void TdlgSearch::aSearchExecute() {
         else
             FSearchOptions->MediaIds().clear();
         SetPanel(pnTotal, QString::number(FSearchOptions->MediaIds().size()));
-        SendDBMessage(TWindowHandle(this), WM_SEARCH_START, FSerial);
+        StartSearch();
     }
     ActionList1Update();
+}
+
+void TdlgSearch::ConnectJob() {
+    FJob = new TJobHandle(this);
+    connect(FJob, &TJobHandle::Rows, this, &TdlgSearch::CollectIds);
+    connect(FJob, &TJobHandle::SearchProgress, this, &TdlgSearch::SearchProgress);
+    connect(FJob, &TJobHandle::Finished, this, [this] {
+        if (FPhase == spCollecting)
+            StartSearch();
+        else
+            JobDone();
+    });
+    connect(FJob, &TJobHandle::Failed, this, &TdlgSearch::ShowSearchError);
+    connect(FJob, &TJobHandle::ConnectionLost, this,
+            [this] { ShowSearchError(QStringLiteral("The connection to the server was lost")); });
 }
 
 void TdlgSearch::StartJob(Operation Kind) {
-    std::exception_ptr Error;
-    TVQArcCache* Job = nullptr;
     try {
-        if (DBConnection == nullptr)
-            throw std::runtime_error("Not connected");
-        // A statement job asks the library for the server type when it is
-        // made, which needs the connection.
-        if (!DBConnection->Connected())
-            DBConnection->SetConnected(true);
-        Job = Kind == opSQLExecute
-                  ? TVQArcCache::Create(TWindowHandle(this), Kind, TSearchOptions::AllIMQuery())
-                  : TVQArcCache::Create(TWindowHandle(this), Kind, *FSearchOptions);
-    } catch (...) {
-        Error = std::current_exception();
+        if (Kind == opSQLExecute)
+            FJob->Start(opSQLExecute, TSearchOptions::AllIMQuery());
+        else
+            FJob->Start(*FSearchOptions);
+    } catch (const std::exception&) {
+        // The failure has been shown through the job's Failed.
     }
-    if (Error) {
-        ShowSearchError(ExceptionMessage(Error));
-        return;
-    }
-    if (Job == nullptr) {
-        // The controller could not send it and dropped every job; its
-        // status says why.
-        ShowSearchError(DBConnection->StatusString());
-        return;
-    }
-    FJob = Job;
-    KickStart(FJob);
     ActionList1Update();
 }
 
-void TdlgSearch::KickStart(TVQArcCache* Job) {
-    FKick = Job;
-    if (Job == nullptr || Job->TransactionID() != 0) {
-        FStartTimer->stop();
-        return;
-    }
-    FKickClock.start();
-    FStartTimer->start();
-}
-
-void TdlgSearch::RetryStart() {
-    // The job may be gone meanwhile; only a pointer the controller still
-    // lists may be looked at.
-    if (DBConnection == nullptr || FKick == nullptr || !DBConnection->CacheExists(FKick) ||
-        FKick->TransactionID() != 0 || FKickClock.elapsed() > StartRetryLimitMs) {
-        FKick = nullptr;
-        FStartTimer->stop();
-        return;
-    }
-    DBConnection->TimerProc();
-}
-
-void TdlgSearch::ReleaseJob() {
-    FStartTimer->stop();
-    TVQArcCache* Job = FJob;
-    // Cleared first: the controller's freeing of the job is the dialog's
-    // own doing, not a job dropped under it.
-    FJob = nullptr;
-    if (Job != nullptr && DBConnection != nullptr)
-        DBConnection->FreeCache(Job);
-}
-
 void TdlgSearch::CancelJobs() {
-    FStartTimer->stop();
-    FJob = nullptr;
-    if (DBConnection == nullptr)
-        return;
     try {
-        DBConnection->CancelJob(this);
-    } catch (...) {
-        // The jobs are freed here whatever the server was told; a server
+        FJob->Cancel();
+    } catch (const EDllException&) {
+        // The job is freed here whatever the server was told; a server
         // that did not hear of it sends results nobody takes any more.
     }
 }
 
 void TdlgSearch::ShowSearchError(const QString& Text) {
     ShowCounters(true);
-    ReleaseJob();
+    CancelJobs();
     FPhase = spIdle;
-    ++FSerial;
     SetScreenCursor(crDefault);
     const QString Shown = Text.isEmpty() ? QStringLiteral("Error") : Text;
     SetPanel(pnStatus, Shown);
     ActionList1Update();
     TVQMessageBox::Show(this, QMessageBox::Warning, QStringLiteral("Warning"), Shown,
                         QMessageBox::Ok);
-}
-
-void TdlgSearch::PostSelf(int Msg, quintptr LParam) {
-    PostDBMessage(TWindowHandle(this), Msg, FSerial, LParam);
 }
 
 void TdlgSearch::aInterruptExecute() {
@@ -798,7 +736,6 @@ void TdlgSearch::aCancelExecute() {
         return;
     CancelJobs();
     FPhase = spIdle;
-    ++FSerial;
     ResetSearch();
     FSearchOptions->MediaIds().clear();
     SetScreenCursor(crDefault);
@@ -810,61 +747,27 @@ void TdlgSearch::aCancelExecute() {
 // Window messages
 
 bool TdlgSearch::event(QEvent* Event) {
-    switch (int(Event->type())) {
-    case WM_DB_SELECTRESULT:
-        WMSelectResult(*static_cast<TDBMessage*>(Event));
-        return true;
-    case WM_SEARCH_START:
-        WMSearchStart(*static_cast<TDBMessage*>(Event));
-        return true;
-    case WM_DB_SEARCHPROCESS:
-        WMSearchProcess(*static_cast<TDBMessage*>(Event));
-        return true;
-    case WM_DB_JOBDONE:
-        WMJobDone(*static_cast<TDBMessage*>(Event));
-        return true;
-    case WM_SEARCH_SHOWRESULT:
+    if (int(Event->type()) == WM_SEARCH_SHOWRESULT) {
         WMShowResult();
         return true;
-    case WM_DB_CACHEFREED:
-        WMCacheFreed(*static_cast<TDBMessage*>(Event));
-        return true;
-    case WM_DB_CONNECTIONLOST:
-        WMConnectionLost();
-        return true;
-    case WM_DB_SERVERCHANGED:
-        return true;
-    default:
-        return TUTCDialog::event(Event);
     }
+    return TUTCDialog::event(Event);
 }
 
-void TdlgSearch::WMSelectResult(const TDBMessage& Message) {
-    const auto* Result = Message.Record<IPC_DA_DBClient::TSelectResult>();
-    if (FJob == nullptr || Message.Cache() != FJob || FPhase != spCollecting || Result == nullptr)
+void TdlgSearch::CollectIds(const IPC_DA_DBClient::TSelectResult& Result) {
+    if (FPhase != spCollecting)
         return;
-    if (Result->error.error != deSuccess) {
-        ShowSearchError(ErrorText(Result->error));
-        return;
-    }
     QList<quint32>& Ids = FSearchOptions->MediaIds();
-    for (quint32 R = 0; R < Result->rows.rows_len; ++R) {
-        const IPC_DA_DBClient::TSelectRow& Row = Result->rows.rows_val[R];
+    for (quint32 R = 0; R < Result.rows.rows_len; ++R) {
+        const IPC_DA_DBClient::TSelectRow& Row = Result.rows.rows_val[R];
         quint32 Id = 0;
         if (Row.cols.cols_len > 0 && ParseMediaId(Row.cols.cols_val[0].value, Id))
             Ids.append(Id);
     }
-    ShowCounters(!Result->hasMore);
-    if (!Result->hasMore) {
-        FPhase = spStarting;
-        PostSelf(WM_SEARCH_START);
-    }
+    ShowCounters(!Result.hasMore);
 }
 
-void TdlgSearch::WMSearchStart(const TDBMessage& Message) {
-    if (quint32(Message.WParam) != FSerial || (FPhase != spCollecting && FPhase != spStarting))
-        return;
-    ReleaseJob();
+void TdlgSearch::StartSearch() {
     FSearched = 0;
     FTotal = quint32(FSearchOptions->MediaIds().size());
     if (FTotal == 0) {
@@ -880,19 +783,14 @@ void TdlgSearch::WMSearchStart(const TDBMessage& Message) {
     StartJob(opSearchText);
 }
 
-void TdlgSearch::WMSearchProcess(const TDBMessage& Message) {
-    const auto* Result = Message.Record<IPC_DA_DBClient::TSearchProcess>();
-    if (FJob == nullptr || Message.Cache() != FJob || FPhase != spSearching || Result == nullptr)
+void TdlgSearch::SearchProgress(const IPC_DA_DBClient::TSearchProcess& Result) {
+    if (FPhase != spSearching)
         return;
-    if (Result->error.error != deSuccess) {
-        ShowSearchError(ErrorText(Result->error));
-        return;
-    }
-    FSearched = Result->searched;
+    FSearched = Result.searched;
     QList<quint32>& Found = FSearchOptions->MediaIds();
-    if (Result->recs.recs_val != nullptr)
-        for (quint32 I = 0; I < Result->recs.recs_len; ++I)
-            Found.append(Result->recs.recs_val[I]);
+    if (Result.recs.recs_val != nullptr)
+        for (quint32 I = 0; I < Result.recs.recs_len; ++I)
+            Found.append(Result.recs.recs_val[I]);
     // A server that counts past the records sent has still searched them
     // all; waiting for the exact count would wait for ever.
     const bool All = FSearched >= FTotal;
@@ -901,25 +799,16 @@ void TdlgSearch::WMSearchProcess(const TDBMessage& Message) {
     ShowCounters(All);
     if (All) {
         FPhase = spFinished;
-        PostSelf(WM_DB_JOBDONE, quintptr(FJob));
+        FJob->Complete();
         SetPanel(pnStatus, QStringLiteral("Done"));
     }
     ActionList1Update();
 }
 
-void TdlgSearch::WMJobDone(const TDBMessage& Message) {
-    if (quint32(Message.WParam) != FSerial || FPhase != spFinished)
-        return;
-    if (Message.Cache() != nullptr && Message.Cache() != FJob)
-        return;
-    JobDone();
-}
-
 void TdlgSearch::JobDone() {
     ShowCounters(true);
-    ReleaseJob();
+    CancelJobs();
     FPhase = spIdle;
-    ++FSerial;
     SetScreenCursor(crDefault);
     if (!FSearchOptions->MediaIds().isEmpty() && FSearched == FTotal) {
         accept();
@@ -933,31 +822,4 @@ void TdlgSearch::WMShowResult() {
     if (FSearchOptions->Destination() == sdNewForm || Target == nullptr)
         Target = NewResultWindow();
     Target->ShowSearchResult(*FSearchOptions);
-    KickStart(Target->Cache());
-}
-
-void TdlgSearch::WMCacheFreed(const TDBMessage& Message) {
-    if (FJob == nullptr || Message.Cache() != FJob)
-        return;
-    // The controller dropped the running job (the connection went or could
-    // not be opened): the search has stopped.
-    ShowCounters(true);
-    FStartTimer->stop();
-    FJob = nullptr;
-    FPhase = spIdle;
-    ++FSerial;
-    SetScreenCursor(crDefault);
-    SetPanel(pnStatus, QStringLiteral("Canceled"));
-    ActionList1Update();
-}
-
-void TdlgSearch::WMConnectionLost() {
-    CancelJobs();
-    // A reconnect restarts a copy of the job only after telling the dialog;
-    // nobody would take that copy's results, and it would hold up every
-    // later job.
-    QTimer::singleShot(0, this, [this] {
-        if (FJob == nullptr && DBConnection != nullptr)
-            CancelJobs();
-    });
 }

@@ -13,6 +13,7 @@
 #pragma once
 
 #include "DataCache.h"
+#include "JobHandle.h"
 #include "QueryResult.h"
 #include "UTCDialog.h"
 
@@ -67,7 +68,7 @@ public:
     // The result window that was active when the dialog was shown.
     TfrmQueryResult* QueryResult() const { return FQueryResult.data(); }
     // The running job (id collection or text search), or none.
-    TVQArcCache* Job() const { return FJob; }
+    const TVQArcCache* Job() const { return FJob->Current(); }
     quint32 Searched() const { return FSearched; }
     quint32 Total() const { return FTotal; }
     QString StatusText(int Panel) const;
@@ -142,49 +143,35 @@ private:
     void LoadHistory(QString& Error);
     void SaveHistory(const QStringList& Phrases);
     bool HandleKey(QKeyEvent* Event);
+    void ConnectJob();
     void StartJob(Operation Kind);
-    void ReleaseJob();
     void CancelJobs();
     void ShowSearchError(const QString& Text);
-    void PostSelf(int Msg, quintptr LParam = 0);
     void SetProgress(quint32 Position, quint32 Count);
     // The counters and the progress bar as the search stands; Now shows them
     // at once, else within a moment.
     void ShowCounters(bool Now);
-    // Offers a job the controller has not sent yet again, shortly.
-    void KickStart(TVQArcCache* Job);
-    void RetryStart();
-
-    // Window messages.
-    void WMSelectResult(const TDBMessage& Message);
-    void WMSearchStart(const TDBMessage& Message);
-    void WMSearchProcess(const TDBMessage& Message);
-    void WMJobDone(const TDBMessage& Message);
+    // The job's results: the ids to search, then the search's progress.
+    void CollectIds(const IPC_DA_DBClient::TSelectResult& Result);
+    void StartSearch();
+    void SearchProgress(const IPC_DA_DBClient::TSearchProcess& Result);
     void WMShowResult();
-    void WMCacheFreed(const TDBMessage& Message);
-    void WMConnectionLost();
-    // The handling of WM_DB_JOBDONE, also run directly.
+    // The search has ended: the dialog closes and shows the hits.
     void JobDone();
 
     QPointer<TfrmQueryResult> FQueryResult;
     std::unique_ptr<TSearchOptions> FSearchOptions;
-    TVQArcCache* FJob = nullptr;
+    TJobHandle* FJob = nullptr;
     quint32 FSearched = 0;
     quint32 FTotal = 0;
-    // Counts the searches: a message posted for an earlier one (cancelled
-    // or interrupted meanwhile) is recognised and dropped.
-    quint32 FSerial = 0;
-    // Where the search stands: collecting ids, waiting for the search to
-    // start, searching, or every record searched (the end is posted).
-    enum TSearchPhase { spIdle, spCollecting, spStarting, spSearching, spFinished };
+    // Where the search stands: collecting ids, searching, or every record
+    // searched (the job's end follows).
+    enum TSearchPhase { spIdle, spCollecting, spSearching, spFinished };
     TSearchPhase FPhase = spIdle;
     // The phrase box holds a line that is not blank.
     bool FHasPhrases = false;
-    QTimer* FStartTimer = nullptr;
-    TVQArcCache* FKick = nullptr;
     QTimer* FCounterTimer = nullptr;
     QElapsedTimer FShownClock;
-    QElapsedTimer FKickClock;
 };
 
 // The main window's "Search Messages" and a search result window's

@@ -71,6 +71,7 @@ TfrmMediaPlayer::TfrmMediaPlayer(QWidget* Owner) : QWidget(Owner) {
     FMCI = new TMCIPlayer(this);
     FWaveform = new TWaveformReader(this);
     FCADModel = new TCADModel(this);
+    ConnectCADJob();
     CreateControls();
 
     connect(FWaveform, &TWaveformReader::PeaksChanged, this,
@@ -540,119 +541,65 @@ void TfrmMediaPlayer::UpdateState() {
 // Call attached data
 
 void TfrmMediaPlayer::CADQuery(const QString& GcId) {
-    if (FBusy)
-        CancelQuery();
-    FBusy = true;
-    try {
-        if (DBConnection == nullptr)
-            throw EConnectionException(QStringLiteral("Not connected"));
-        // The id comes from the archive's data: a quote in it must not end
-        // the literal.
-        const QString Sql =
-            QStringLiteral("SELECT name, value, description FROM cad WHERE call_id = ") +
-            QuotedSQL(GcId, DBConnection->GetServerType());
+    CancelQuery();
+    if (DBConnection == nullptr)
+        throw EConnectionException(QStringLiteral("Not connected"));
+    // The id comes from the archive's data: a quote in it must not end the
+    // literal.
+    const QString Sql =
+        QStringLiteral("SELECT name, value, description FROM cad WHERE call_id = ") +
+        QuotedSQL(GcId, DBConnection->GetServerType());
+    FCADModel->Clear();
+    FCADFirstBatch = true;
+    FCADJob->Start(opSQLExecute, Sql);
+}
+
+void TfrmMediaPlayer::ConnectCADJob() {
+    FCADJob = new TJobHandle(this);
+    connect(FCADJob, &TJobHandle::Rows, this, &TfrmMediaPlayer::AddCADRows);
+    // A copy restarted after a reconnect brings every row again.
+    connect(FCADJob, &TJobHandle::Replaced, this, [this] { FCADFirstBatch = true; });
+    connect(FCADJob, &TJobHandle::Failed, this, [this] {
         FCADModel->Clear();
-        FCADFirstBatch = true;
-        FCache = TVQArcCache::Create(TWindowHandle(this), opSQLExecute, Sql);
-        if (FCache == nullptr)
-            FBusy = false;
-    } catch (...) {
-        FBusy = false;
-        FCache = nullptr;
-        throw;
-    }
+        SetScreenCursor(crDefault);
+    });
+    connect(FCADJob, &TJobHandle::Finished, this, [] { SetScreenCursor(crDefault); });
 }
 
 void TfrmMediaPlayer::CancelQuery() {
-    if (FCache == nullptr)
-        return;
-    FCache = nullptr;
-    FBusy = false;
-    if (DBConnection != nullptr)
-        DBConnection->CancelJob(this);
+    FCADJob->Cancel();
 }
 
 bool TfrmMediaPlayer::Busy() const {
-    return FBusy;
+    return FCADJob->Running();
 }
 
-void TfrmMediaPlayer::HandleSelectResult(const TDBMessage& Message) {
-    TVQArcCache* Job = Message.Cache();
-    if (Job != FCache) {
-        // After a reconnect the controller runs a copy of the query.
-        if (FCache != nullptr || DBConnection == nullptr || !DBConnection->CacheExists(Job) ||
-            Job->HWndForNotify().data() != this)
-            return;
-        FCache = Job;
-        FBusy = true;
-    }
-    const auto* Result = Message.Record<IPC_DA_DBClient::TSelectResult>();
-    const bool Failed = Result->error.error != deSuccess;
+void TfrmMediaPlayer::AddCADRows(const IPC_DA_DBClient::TSelectResult& Result) {
     lvCADValues->setUpdatesEnabled(false);
-    if (FCADFirstBatch || Failed) {
+    if (FCADFirstBatch) {
         FCADModel->Clear();
         FCADFirstBatch = false;
     }
-    if (!Failed) {
-        QList<TCADItem> Items;
-        const auto Rows = Result->rows;
-        for (quint32 R = 0; R < Rows.rows_len; ++R) {
-            const auto Cols = Rows.rows_val[R].cols;
-            auto Column = [&](quint32 C) {
-                return C < Cols.cols_len && Cols.cols_val[C].value != nullptr
-                           ? QString::fromUtf8(Cols.cols_val[C].value)
-                           : QString();
-            };
-            Items.append({Column(0), Column(1), Column(2)});
-        }
-        FCADModel->Append(Items);
+    QList<TCADItem> Items;
+    const auto Rows = Result.rows;
+    for (quint32 R = 0; R < Rows.rows_len; ++R) {
+        const auto Cols = Rows.rows_val[R].cols;
+        auto Column = [&](quint32 C) {
+            return C < Cols.cols_len && Cols.cols_val[C].value != nullptr
+                       ? QString::fromUtf8(Cols.cols_val[C].value)
+                       : QString();
+        };
+        Items.append({Column(0), Column(1), Column(2)});
     }
+    FCADModel->Append(Items);
     lvCADValues->setUpdatesEnabled(true);
-    if (Failed || !Result->hasMore)
-        PostDBMessage(TWindowHandle(this), WM_DB_JOBDONE, 0, Message.LParam);
-}
-
-void TfrmMediaPlayer::JobDone(TVQArcCache* Job) {
-    // A done notice of a query cancelled since is not ours to free: the
-    // address may belong to a newer job by now.
-    if (Job == nullptr || Job != FCache)
-        return;
-    FBusy = false;
-    FCache = nullptr;
-    if (DBConnection != nullptr)
-        DBConnection->FreeCache(Job);
-    SetScreenCursor(crDefault);
 }
 
 bool TfrmMediaPlayer::event(QEvent* Event) {
-    const int Type = static_cast<int>(Event->type());
-    if (Type != WM_PLAY_AFTER_SEEK && !IsDBMessage(Event))
+    if (static_cast<int>(Event->type()) != WM_PLAY_AFTER_SEEK)
         return QWidget::event(Event);
-    const auto& Message = *static_cast<TDBMessage*>(Event);
-    try {
-        switch (Type) {
-        case WM_PLAY_AFTER_SEEK:
-            FMCI->Play();
-            UpdateState();
-            break;
-        case WM_DB_SELECTRESULT:
-            HandleSelectResult(Message);
-            break;
-        case WM_DB_JOBDONE:
-            JobDone(Message.Cache());
-            break;
-        case WM_DB_CACHEFREED:
-            if (Message.Cache() == FCache && FCache != nullptr) {
-                FCache = nullptr;
-                FBusy = false;
-            }
-            break;
-        default:
-            break;
-        }
-    } catch (...) {
-        HandleApplicationException(std::current_exception());
-    }
+    FMCI->Play();
+    UpdateState();
     return true;
 }
 

@@ -3,6 +3,8 @@
 // attached data of a call recording.
 #pragma once
 
+#include "JobHandle.h"
+
 #include <QString>
 #include <QWidget>
 
@@ -20,7 +22,6 @@ class QTreeView;
 class TCADModel;
 class TLinkLabel;
 class TMCIPlayer;
-class TVQArcCache;
 class TWaveTrackBar;
 class TWaveformReader;
 
@@ -130,16 +131,15 @@ private:
     void TrackBar1Change(int Value);
     void UpdateState();
     void CopyToSaveTarget(const QString& FileExtension);
-    void HandleSelectResult(const class TDBMessage& Message);
-    void JobDone(TVQArcCache* Job);
+    void ConnectCADJob();
+    void AddCADRows(const IPC_DA_DBClient::TSelectResult& Result);
 
     TMCIPlayer* FMCI = nullptr;
     TWaveformReader* FWaveform = nullptr;
     TCADModel* FCADModel = nullptr;
     QString FFileName;
     bool FSeekEnabled = true;
-    bool FBusy = false;
-    TVQArcCache* FCache = nullptr;
+    TJobHandle* FCADJob = nullptr;
     // The first result of a query replaces the list, later batches add to it.
     bool FCADFirstBatch = true;
     TActionAfterMediaLoad FAfterLoad = amlaPlay;
