@@ -3,6 +3,7 @@
 #include "EvidenceRun.h"
 #include "FAXBrowser.h"
 #include "Main.h"
+#include "Manual.h"
 #include "MediaPlay.h"
 #include "MsgView.h"
 #include "QueryBuilder.h"
@@ -35,8 +36,6 @@
 #include <QToolButton>
 #include <QTreeView>
 #include <QVBoxLayout>
-
-bool TfrmQueryResult::SortAscending = true;
 
 namespace {
 
@@ -93,6 +92,7 @@ EQueryResultError::EQueryResultError(const QString& Message)
 TfrmQueryResult::TfrmQueryResult(QWidget* Owner)
     : QWidget(Owner), FTextDecoder(QStringDecoder::Utf8) {
     setObjectName(QStringLiteral("frmQueryResult"));
+    SetManualPage(this, QStringLiteral("result-window"));
     setAttribute(Qt::WA_DeleteOnClose);
     setMinimumSize(350, 441);
     resize(760, 520);
@@ -101,7 +101,6 @@ TfrmQueryResult::TfrmQueryResult(QWidget* Owner)
 
 void TfrmQueryResult::FormCreate() {
     FLastSortedColumn = 0;
-    SortAscending = true;
     FQuery = std::make_unique<TVQQuery>();
     // The binding exists from program start; taking it here keeps the
     // order the windows rely on.
@@ -172,8 +171,8 @@ void TfrmQueryResult::CreateActions() {
     aBrowseBlob->setCheckable(true);
     aCancelJob = Make("aCancelJob", QStringLiteral("C&ancel"), QStringLiteral("Cancel operation"),
                       QKeySequence(Qt::Key_Escape), ImgCancelJob);
-    aSelectAll =
-        Make("aSelectAll", QStringLiteral("Select all"), QStringLiteral("Select all"), {}, -1);
+    aSelectAll = Make("aSelectAll", QStringLiteral("Select all"), QStringLiteral("Select all"),
+                      QKeySequence(QKeySequence::SelectAll), -1);
     aMarkAll =
         Make("aMarkAll", QStringLiteral("Mark all"), {}, QKeySequence(Qt::CTRL | Qt::Key_M), -1);
     aUnmarkAll = Make("aUnmarkAll", QStringLiteral("Unmark all"), {},
@@ -262,7 +261,7 @@ void TfrmQueryResult::CreateControls() {
     State.SessionID = &FSessionID;
     State.SelCount = &FSelCount;
     State.SortColumn = &FLastSortedColumn;
-    State.SortAscending = &SortAscending;
+    State.SortAscending = &FSortAscending;
     FListModel = new TResultListModel(State, this);
     FListModel->SetImages(
         StateImages.Pixmap(0), CommonData != nullptr ? &CommonData->MediaImages : nullptr,
