@@ -449,6 +449,8 @@ const QString SPort = QStringLiteral("Port");
 const QString SHost = QStringLiteral("Host");
 const QString SData = QStringLiteral("Data");
 const QString SMaxRecs = QStringLiteral("Max_Recs");
+const QString SPlayerVolume = QStringLiteral("PlayerVolume");
+const QString SPlayerMute = QStringLiteral("PlayerMute");
 
 } // namespace
 
@@ -562,6 +564,24 @@ bool WritePassword(const QString& Password) {
 bool WriteMaxRecords(qint32 MaxRecords) {
     return ChangeKey([&](TValues& Values) {
         SetValue(Values, DWordValue(SMaxRecs, static_cast<quint32>(MaxRecords)));
+    });
+}
+
+bool ReadPlayerVolume(quint32& Volume, bool& Muted) {
+    quint32 Level = 0;
+    quint32 Mute = 0;
+    const bool Found = ReadDWord(SPlayerVolume, Level);
+    if (Found)
+        Volume = qMin<quint32>(Level, 100);
+    if (ReadDWord(SPlayerMute, Mute))
+        Muted = Mute != 0;
+    return Found;
+}
+
+bool WritePlayerVolume(quint32 Volume, bool Muted) {
+    return ChangeKey([&](TValues& Values) {
+        SetValue(Values, DWordValue(SPlayerVolume, qMin<quint32>(Volume, 100)));
+        SetValue(Values, DWordValue(SPlayerMute, Muted ? 1u : 0u));
     });
 }
 

@@ -44,6 +44,11 @@ bool WritePassword(const QString& Password);
 bool WriteMaxRecords(qint32 MaxRecords);
 bool WriteHistory(int Kind, const QStringList& List);
 
+// The media player's volume (0 to 100) and mute. A stored volume above 100
+// reads as 100.
+bool ReadPlayerVolume(quint32& Volume, bool& Muted);
+bool WritePlayerVolume(quint32 Volume, bool Muted);
+
 // The key's path under HKEY_CURRENT_USER and the file that holds it.
 QString SettingsKeyPath();
 QString SettingsFilePath();

@@ -8,6 +8,7 @@
 
 #include <zip.h>
 
+#include <algorithm>
 #include <atomic>
 
 namespace {
@@ -210,6 +211,10 @@ void TEvidencePackage::EndRecord() {
         Add(Entry);
     } else {
         const QString Text = QString::fromUtf8(Work.Message);
+        if (!Work.Record.GCID.isEmpty() && FMessageBytes + Work.Bytes <= MaxConversationBytes) {
+            FMessages.append({Work.Record, Text});
+            FMessageBytes += Work.Bytes;
+        }
         Add(WriteFile(Prefix + QStringLiteral("transcript.rtf"),
                       TRtfWriter::Write(TranscriptDocument(Work.Record, Text))));
         Add(WriteFile(Prefix + QStringLiteral("transcript.txt"),
@@ -271,6 +276,14 @@ QByteArray TEvidencePackage::Readme(const TEvidencePackageInfo& Info,
         Lines << QString();
     }
 
+    if (!FConversations.isEmpty()) {
+        Lines << QStringLiteral("The instant messages of one conversation (one global call id) are "
+                                "also joined, in time")
+              << QStringLiteral("order with their senders, into one transcript:") << QString();
+        for (const QString& Name : FConversations)
+            Lines << Indented(Name + QStringLiteral(".rtf, ") + Name + QStringLiteral(".txt"));
+        Lines << QString();
+    }
     Lines << QStringLiteral("Each folder holds:") << QString()
           << Indented(QStringLiteral(
                  "recording.*, voicemail.*, fax.*  the recording, voice mail or fax exactly as "
@@ -316,10 +329,59 @@ QByteArray TEvidencePackage::Readme(const TEvidencePackageInfo& Info,
     return (Lines.join(QLatin1String("\r\n")) + QLatin1String("\r\n")).toUtf8();
 }
 
+void TEvidencePackage::WriteConversations() {
+    // A conversation is two or more of the exported messages with one
+    // global call id; one conversation is conversation.*, several are told
+    // apart by their id.
+    QStringList Ids;
+    for (const TMessage& M : FMessages)
+        if (!Ids.contains(M.Record.GCID))
+            Ids.append(M.Record.GCID);
+    QList<QList<const TMessage*>> Talks;
+    for (const QString& Id : Ids) {
+        QList<const TMessage*> Talk;
+        for (const TMessage& M : FMessages)
+            if (M.Record.GCID == Id)
+                Talk.append(&M);
+        if (Talk.size() >= 2)
+            Talks.append(Talk);
+    }
+    for (QList<const TMessage*>& Talk : Talks) {
+        std::stable_sort(Talk.begin(), Talk.end(), [](const TMessage* A, const TMessage* B) {
+            return A->Record.TimeStamp < B->Record.TimeStamp;
+        });
+        QString Name = QStringLiteral("conversation");
+        if (Talks.size() > 1) {
+            // The id comes from the archive and ends up in a file name.
+            QString Id = Talk.first()->Record.GCID.left(64);
+            for (QChar& C : Id)
+                if (!(C.isLetterOrNumber() && C.unicode() < 128) && C != QLatin1Char('-'))
+                    C = QLatin1Char('_');
+            Name += QLatin1Char('-') + Id;
+            while (FConversations.contains(Name))
+                Name += QLatin1Char('_');
+        }
+        TRtfDocument Doc;
+        QString Text;
+        for (const TMessage* M : Talk) {
+            const TRtfDocument One = TranscriptDocument(M->Record, M->Text);
+            Doc.FontFamily = One.FontFamily;
+            Doc.Points = One.Points;
+            Doc.Paragraphs += One.Paragraphs;
+            Text += TranscriptText(M->Record, M->Text);
+        }
+        FFiles.append(WriteFile(Name + QStringLiteral(".rtf"), TRtfWriter::Write(Doc)));
+        FFiles.append(WriteFile(Name + QStringLiteral(".txt"), Text.toUtf8()));
+        FConversations.append(Name);
+    }
+    FMessages.clear();
+}
+
 bool TEvidencePackage::Finish(const TEvidencePackageInfo& Info,
                               const std::function<void(double)>& Progress,
                               const std::function<bool()>& Cancelled) {
     DropRecord();
+    WriteConversations();
     const QDateTime Written = QDateTime::currentDateTimeUtc();
     const TFile ReadmeFile = WriteFile(QStringLiteral("README.txt"), Readme(Info, Written));
     FFiles.prepend(ReadmeFile);

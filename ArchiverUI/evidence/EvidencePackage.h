@@ -1,6 +1,8 @@
 // An evidence package being written: one ZIP file holding a folder for each
 // record (its data as stored or its transcript, cad.csv, record.json) and,
 // at the top, README.txt and manifest.sha256, which `sha256sum -c` reads.
+// Instant messages of one conversation (the same global call id) are also
+// joined, in time order, into one transcript at the top.
 //
 // The records' files are first written to a private staging folder beside
 // the target (the same file system, so nothing large goes through the
@@ -80,6 +82,9 @@ public:
 
     // Larger messages are not made into transcripts.
     static constexpr qint64 MaxMessageBytes = 64LL * 1024 * 1024;
+    // Messages beyond this many bytes in all are left out of the
+    // conversation transcripts (each keeps its own).
+    static constexpr qint64 MaxConversationBytes = 64LL * 1024 * 1024;
 
 private:
     struct TFile {
@@ -93,6 +98,7 @@ private:
     QString Staged(const QString& Path) const;
     TFile WriteFile(const QString& Path, const QByteArray& Data);
     QByteArray Readme(const TEvidencePackageInfo& Info, const QDateTime& Written) const;
+    void WriteConversations();
     void MakeZip(const QDateTime& Written, const std::function<void(double)>& Progress,
                  const std::function<bool()>& Cancelled, bool& WasCancelled);
 
@@ -102,6 +108,14 @@ private:
     QList<TEvidenceRecord> FRecords;
     QStringList FFolders;
     std::unique_ptr<TRecordWork> FCurrent;
+    // The instant messages exported, for the conversations they belong to.
+    struct TMessage {
+        TEvidenceRecord Record;
+        QString Text;
+    };
+    QList<TMessage> FMessages;
+    qint64 FMessageBytes = 0;
+    QStringList FConversations;
     QByteArray FPackageSha256;
     QByteArray FManifestSha256;
     qint64 FPackageBytes = 0;

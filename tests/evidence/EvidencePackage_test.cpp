@@ -7,6 +7,7 @@
 
 #include "EvidencePackage.h"
 
+#include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -151,6 +152,43 @@ TEST_F(EvidencePackageTest, APackageUnzipsAndVerifiesWithDebiansTools) {
             EXPECT_TRUE(Line.contains(QStringLiteral("Defl"))) << qPrintable(Line);
         }
     }
+}
+
+TEST_F(EvidencePackageTest, MessagesOfOneConversationAreAlsoJoinedInTimeOrder) {
+    // Given out of order; a lone message and one without an id join nothing.
+    struct Message {
+        quint32 Id;
+        const char* CallId;
+        const char* Text;
+    };
+    const auto Write = [&](std::initializer_list<Message> Messages) {
+        TEvidencePackage P(Target());
+        for (const Message& M : Messages) {
+            P.BeginRecord(Record(M.Id, emIM, QStringLiteral("txt"), QLatin1String(M.CallId)));
+            P.WriteData(M.Text, qint64(qstrlen(M.Text)));
+            P.EndRecord();
+        }
+        return P.Finish(
+            Info, [](double) {}, [] { return false; });
+    };
+    const QString Out = Dir.filePath(QStringLiteral("out"));
+    ASSERT_TRUE(
+        Write({{9, "TALK", "later"}, {3, "TALK", "first"}, {5, "ALONE", "x"}, {6, "", "y"}}));
+    ASSERT_EQ(Unzip(Target(), Out), QString());
+    EXPECT_EQ(QString::fromUtf8(ReadFile(Out + "/conversation.txt")),
+              QStringLiteral("shown 3 Anna said: \nfirst\n\nshown 9 Anna said: \nlater\n\n"));
+    EXPECT_TRUE(ReadFile(Out + "/conversation.rtf").startsWith("{\\rtf1"));
+    EXPECT_EQ(CheckManifest(Out).Status, 0);
+    EXPECT_TRUE(QString::fromUtf8(ReadFile(Out + "/README.txt")).contains("conversation.rtf"));
+
+    // Two conversations are told apart by their ids, made safe for a name.
+    QDir(Out).removeRecursively();
+    ASSERT_TRUE(Write({{1, "A/1", "a"}, {2, "B", "b"}, {3, "A/1", "c"}, {4, "B", "d"}}));
+    ASSERT_EQ(Unzip(Target(), Out), QString());
+    const QStringList Files = FilesBelow(Out);
+    for (const char* Name : {"conversation-A_1.txt", "conversation-A_1.rtf", "conversation-B.txt"})
+        EXPECT_TRUE(Files.contains(QLatin1String(Name))) << Name;
+    EXPECT_FALSE(Files.contains(QStringLiteral("conversation.txt")));
 }
 
 TEST_F(EvidencePackageTest, ADroppedRecordLeavesNoTrace) {

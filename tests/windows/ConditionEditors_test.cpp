@@ -131,6 +131,17 @@ TEST_F(ConditionEditorsTest, TheParticipantsValueAddsTheSelectedUsersOrSaysThere
     EXPECT_EQ(Agent->Tag(), (quint64(2) << 32) | 10u);
     EXPECT_EQ(Agent->CID().ID, 2);
     EXPECT_TRUE(Query().BuildQuery(3).contains(QStringLiteral("(User_Id = 2 AND  Group_Id = 10)")));
+
+    // "and" joins two participants in any role; once the second takes a
+    // role of its own the "and" could no longer be switched back, so the
+    // role step turns it into "or" at once.
+    // (The keyboard's way to the operator a click switches.)
+    Builder->lbQuery->SetItemIndex(Header + 1);
+    Builder->aSwitchOperator->trigger();
+    EXPECT_EQ(Group->Operator(), okAND);
+    ClickPart(*Builder, Header + 2, TPart::Value);
+    EXPECT_NE(Agent->Role(), prAny);
+    EXPECT_EQ(Group->Operator(), okOR);
 }
 
 TEST_F(ConditionEditorsTest, TheTimeSpanOpensItsDialogPresetAndTakesOnlyOK) {

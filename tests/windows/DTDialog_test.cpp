@@ -6,6 +6,7 @@
 #include "ModalDriver.h"
 #include "VQDateTime.h"
 
+#include <QComboBox>
 #include <QDateEdit>
 #include <QPushButton>
 #include <QTest>
@@ -22,14 +23,14 @@ TDateTime At(int Y, int M, int D, int H, int Min, int S) {
     return EncodeDateTime(QDate(Y, M, D), QTime(H, Min, S));
 }
 
-TEST(DTDialog, CaptionButtonsAndArrowPickers) {
+TEST(DTDialog, CaptionButtonsAndCalendarPickers) {
     TdlgDateTime Dialog(nullptr);
     EXPECT_EQ(Dialog.windowTitle(), QStringLiteral("Enter date and time"));
     EXPECT_EQ(Dialog.btnOK->text(), QStringLiteral("OK"));
     EXPECT_EQ(Dialog.btnCancel->text(), QStringLiteral("Cancel"));
     EXPECT_TRUE(Dialog.btnOK->isDefault());
-    EXPECT_FALSE(Dialog.dpFrom->calendarPopup());
-    EXPECT_FALSE(Dialog.dpTo->calendarPopup());
+    EXPECT_TRUE(Dialog.dpFrom->calendarPopup());
+    EXPECT_TRUE(Dialog.dpTo->calendarPopup());
     for (QWidget* Picker :
          {static_cast<QWidget*>(Dialog.dpFrom), static_cast<QWidget*>(Dialog.tpFrom),
           static_cast<QWidget*>(Dialog.dpTo), static_cast<QWidget*>(Dialog.tpTo)})
@@ -47,6 +48,40 @@ TEST(DTDialog, PickersTakeDatesAndTimesAndGiveThemBackTogether) {
     Dialog.tpFrom->setTime(QTime(7, 8, 9));
     EXPECT_DOUBLE_EQ(Dialog.Start(), At(2001, 2, 3, 7, 8, 9));
     EXPECT_DOUBLE_EQ(Dialog.End(), At(2021, 1, 2, 23, 59, 58));
+}
+
+TEST(DTDialog, QuickRangesCountWholeDaysAcrossMonthsYearsAndLeapDays) {
+    struct Row {
+        TQuickRange Range;
+        QDate Today, First, Last;
+    } const Rows[] = {
+        {TQuickRange::Today, QDate(2024, 3, 1), QDate(2024, 3, 1), QDate(2024, 3, 1)},
+        {TQuickRange::Yesterday, QDate(2024, 3, 1), QDate(2024, 2, 29), QDate(2024, 2, 29)},
+        {TQuickRange::Last7Days, QDate(2025, 1, 3), QDate(2024, 12, 28), QDate(2025, 1, 3)},
+        {TQuickRange::Last30Days, QDate(2023, 3, 1), QDate(2023, 1, 31), QDate(2023, 3, 1)},
+        {TQuickRange::ThisMonth, QDate(2024, 2, 10), QDate(2024, 2, 1), QDate(2024, 2, 29)},
+        {TQuickRange::LastMonth, QDate(2025, 1, 31), QDate(2024, 12, 1), QDate(2024, 12, 31)},
+        {TQuickRange::LastMonth, QDate(2023, 3, 31), QDate(2023, 2, 1), QDate(2023, 2, 28)},
+    };
+    for (const Row& R : Rows) {
+        const auto Days = QuickRangeDays(R.Range, R.Today);
+        EXPECT_EQ(Days.first, R.First) << qPrintable(R.Today.toString(Qt::ISODate));
+        EXPECT_EQ(Days.second, R.Last) << qPrintable(R.Today.toString(Qt::ISODate));
+    }
+}
+
+TEST(DTDialog, AQuickRangeFillsWholeDaysAndAHandEditMakesItCustom) {
+    TdlgDateTime Dialog(nullptr);
+    Dialog.SetSpan(At(2001, 2, 3, 4, 5, 6), At(2001, 2, 3, 5, 0, 0));
+    Dialog.show();
+    QTest::keyClick(Dialog.cbQuickRange, Qt::Key_Down); // "Today"
+    QTest::keyClick(Dialog.cbQuickRange, Qt::Key_Down); // "Yesterday"
+    const QDate Yesterday = QDate::currentDate().addDays(-1);
+    EXPECT_DOUBLE_EQ(Dialog.Start(), EncodeDateTime(Yesterday, QTime(0, 0, 0)));
+    EXPECT_DOUBLE_EQ(Dialog.End(), EncodeDateTime(Yesterday, QTime(23, 59, 59)));
+    EXPECT_EQ(Dialog.cbQuickRange->currentText(), QStringLiteral("Yesterday"));
+    Dialog.tpTo->setTime(QTime(12, 0, 0));
+    EXPECT_EQ(Dialog.cbQuickRange->currentIndex(), 0);
 }
 
 TEST(DTDialog, AValueThatNamesNoDateShowsTheCurrentDay) {

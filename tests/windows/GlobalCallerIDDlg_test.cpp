@@ -37,8 +37,15 @@ TEST(GlobalCallerIDDlg, TypedLettersBecomeUpperCaseAndTheDashesStay) {
     Dialog.edGCID->selectAll();
     QTest::keyClick(Dialog.edGCID, Qt::Key_Backspace);
     Dialog.edGCID->setCursorPosition(0);
+    // An incomplete id cannot be confirmed, by click or by Enter.
+    QTest::keyClicks(Dialog.edGCID, QStringLiteral("ab"));
+    EXPECT_FALSE(Dialog.btnOK->isEnabled());
+    QTest::keyClick(Dialog.edGCID, Qt::Key_Return);
+    EXPECT_TRUE(Dialog.isVisible());
+    Dialog.edGCID->setCursorPosition(0);
     QTest::keyClicks(Dialog.edGCID, QStringLiteral("xk3az1f2a3b4c5d6"));
     EXPECT_EQ(Dialog.edGCID->text(), QStringLiteral("XK3AZ-1F-2A3B4-C5D"));
+    EXPECT_TRUE(Dialog.btnOK->isEnabled());
     // Nothing but letters and digits gets in, not even a quote.
     Dialog.edGCID->setCursorPosition(0);
     QTest::keyClicks(Dialog.edGCID, QStringLiteral("'-  "));

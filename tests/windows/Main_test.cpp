@@ -9,6 +9,7 @@
 
 #include "Test_Archive_Server.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QCloseEvent>
 #include <QDialog>
@@ -117,6 +118,9 @@ TEST_F(MainWindowTest, StartsNotConnectedWithTheControllerAsListener) {
     EXPECT_EQ(Main->sbPanels[0]->Text(), "Server status: ");
     EXPECT_EQ(Main->sbPanels[1]->Text(), "Not connected");
     EXPECT_EQ(Main->sbPanels[2]->Text(), "");
+    // A screen reader reads the panels as the texts they show.
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(Main->sbPanels[1])->text(QAccessible::Name),
+              "Not connected");
     EXPECT_EQ(Main->sbPanels[1]->width(), 600);
     EXPECT_EQ(Main->sbPanels[2]->width(), 50);
     EXPECT_TRUE(Main->sbPanels[0]->Alignment() & Qt::AlignRight);
@@ -133,7 +137,7 @@ TEST_F(MainWindowTest, MenusHoldTheirItemsInOrder) {
     EXPECT_EQ(
         Texts(Main->miWindow->actions()),
         QStringList({"&Cascade", "Tile &Horizontally", "&Tile Vertically", "Close All", "-"}));
-    EXPECT_EQ(Texts(Main->miHelp->actions()), QStringList({"&About"}));
+    EXPECT_EQ(Texts(Main->miHelp->actions()), QStringList({"&Manual", "-", "&About"}));
     EXPECT_TRUE(Main->miToolBar->isChecked());
     EXPECT_EQ(Main->aNewQuery->shortcut(), QKeySequence(Qt::Key_F2));
     EXPECT_EQ(Main->aSearchText->shortcut(), QKeySequence(Qt::Key_F3));
@@ -177,12 +181,34 @@ TEST_F(MainWindowTest, AutoQueryTitleFillsAGap) {
     EXPECT_EQ(Main->AutoQueryTitle("Query "), "Query 1");
 }
 
-TEST_F(MainWindowTest, CloseAllIsEnabledOnlyWithChildren) {
-    Main->ActionList1Update();
-    EXPECT_FALSE(Main->aCloseAll->isEnabled());
-    Open("Query 1");
-    Main->ActionList1Update();
-    EXPECT_TRUE(Main->aCloseAll->isEnabled());
+TEST_F(MainWindowTest, WindowCommandsAreEnabledOnlyWithChildren) {
+    const auto Enabled = [&] {
+        QList<bool> States;
+        for (QAction* A : {Main->WindowCascade1, Main->WindowTileHorizontal1,
+                           Main->WindowTileVertical1, Main->aCloseAll})
+            States.append(A->isEnabled());
+        return States;
+    };
+    EXPECT_EQ(Enabled(), QList<bool>({false, false, false, false}));
+    QMdiSubWindow* Child = Open("Query 1");
+    EXPECT_EQ(Enabled(), QList<bool>({true, true, true, true}));
+    Child->close();
+    TVQApplication::ProcessMessages();
+    EXPECT_EQ(Enabled(), QList<bool>({false, false, false, false}));
+}
+
+TEST_F(MainWindowTest, NewChildrenOpenInsideTheWorkspaceAndAMaximisedOneStaysWhole) {
+    Main->resize(640, 480);
+    Main->show();
+    const QRect Area = Main->ClientArea()->viewport()->rect();
+    for (int I = 1; I <= 14; ++I) {
+        QMdiSubWindow* Child = Open(QStringLiteral("Query %1").arg(I));
+        EXPECT_TRUE(Area.contains(Child->geometry())) << I;
+    }
+    Main->ClientArea()->activeSubWindow()->showMaximized();
+    QMdiSubWindow* Last = Open("Query 15");
+    EXPECT_TRUE(Last->isMaximized());
+    EXPECT_EQ(Last->geometry(), Area);
 }
 
 TEST_F(MainWindowTest, CloseAllClosesEveryChildInOneAction) {
@@ -194,7 +220,6 @@ TEST_F(MainWindowTest, CloseAllClosesEveryChildInOneAction) {
     EXPECT_TRUE(A.isNull());
     EXPECT_TRUE(B.isNull());
     EXPECT_TRUE(C.isNull());
-    Main->ActionList1Update();
     EXPECT_FALSE(Main->aCloseAll->isEnabled());
 }
 
@@ -225,6 +250,10 @@ TEST_F(MainWindowTest, WindowMenuListsTheOpenChildren) {
     TVQApplication::ProcessMessages();
     Main->UpdateWindowMenu();
     EXPECT_EQ(Texts(Main->WindowListActions()), QStringList({"&1 Query 1"}));
+    // An "&" in a title is shown as it is.
+    Open("R&D 1");
+    Main->UpdateWindowMenu();
+    EXPECT_EQ(Texts(Main->WindowListActions()).last(), "&2 R&&D 1");
 }
 
 TEST_F(MainWindowTest, TilingArrangesSideBySideOrOneAboveTheOther) {

@@ -170,6 +170,22 @@ TEST_F(MessageViewTest, ATranscriptOfDownloadedMessagesAppearsInItsFormat) {
     EXPECT_TRUE(View->PlainText().isEmpty());
 }
 
+TEST_F(MessageViewTest, SearchedPhrasesAreMarkedOnceTheTranscriptIsLoaded) {
+    View->SetHighlight({QStringLiteral("refund"), QStringLiteral("  "), QStringLiteral("Late")});
+    View->SetLoading(true);
+    WriteMessage(*View, QStringLiteral("01/02/2025 10:00:00"), QStringLiteral("Anna"),
+                 QStringLiteral("The REFUND is late"));
+    WriteMessage(*View, QStringLiteral("01/02/2025 10:01:00"), QStringLiteral("Bert"),
+                 QStringLiteral("refund sent"));
+    View->SetLoading(false);
+    EXPECT_EQ(View->MarkedCount(), 3);
+    // The text itself is not changed, and no phrases means no marks.
+    EXPECT_FALSE(View->PlainText().contains(QStringLiteral("<")));
+    View->SetHighlight({});
+    EXPECT_EQ(View->MarkedCount(), 0);
+    EXPECT_TRUE(View->RichEdit1->extraSelections().isEmpty());
+}
+
 TEST_F(MessageViewTest, WebAddressesBecomeLinksThatOpenThroughTheDesktop) {
     WriteMessage(
         *View, QStringLiteral("01/02/2025 10:00:00"), QStringLiteral("Anna"),
@@ -262,7 +278,9 @@ TEST_F(MessageViewTest, ExportWritesRichOrPlainTextAndTheViewKeepsItsFormatting)
     EXPECT_TRUE(RtfBytes.startsWith("{\\rtf1"));
     struct stat St {};
     ASSERT_EQ(::stat(QFile::encodeName(Rtf).constData(), &St), 0);
-    EXPECT_EQ(St.st_mode & 0777, 0600u);
+    const mode_t Umask = ::umask(0);
+    ::umask(Umask);
+    EXPECT_EQ(St.st_mode & 0777, 0666u & ~Umask);
     if (HaveUnrtf()) {
         const QString Read = UnrtfText(Rtf);
         for (const QString& Line : Plain.split(QLatin1Char('\n'), Qt::SkipEmptyParts))

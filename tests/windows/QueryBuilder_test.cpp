@@ -17,12 +17,14 @@
 #include "VQInputBox.h"
 
 #include <QAbstractItemModelTester>
+#include <QAccessible>
 #include <QComboBox>
 #include <QFile>
 #include <QLineEdit>
 #include <QMenu>
 #include <QProcess>
 #include <QPushButton>
+#include <QToolButton>
 
 #include <set>
 
@@ -183,6 +185,27 @@ TEST_F(QueryBuilderTest, RefreshLoadsTheListAgainWhenNoJobRuns) {
     ASSERT_TRUE(PumpUntil([&] { return !Builder->Busy(); }));
     EXPECT_EQ(UserList->Count(), TestArchiveListCount(0));
     EXPECT_EQ(Builder->lvUsers->UsersModel()->rowCount(), TestArchiveListCount(0));
+}
+
+TEST_F(QueryBuilderTest, AScreenReadersToggleRunsTheCommandAsAClickDoes) {
+    auto Builder = NewBuilder();
+    Builder->show();
+    QToolButton* Button = nullptr;
+    for (QToolButton* B : Builder->findChildren<QToolButton*>())
+        if (B->defaultAction() == Builder->aInstantMessages)
+            Button = B;
+    ASSERT_NE(Button, nullptr);
+    QAccessibleInterface* Face = QAccessible::queryAccessibleInterface(Button);
+    ASSERT_TRUE(Face != nullptr && Face->actionInterface() != nullptr);
+    EXPECT_TRUE(Face->state().checkable);
+    EXPECT_EQ(Face->text(QAccessible::Name), QStringLiteral("Instant Messages"));
+    const QString Before = Builder->Query().BuildQuery(3);
+    const bool Checked = Button->isChecked();
+    Face->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+    Builder->ActionListUpdate();
+    EXPECT_NE(Builder->Query().BuildQuery(3), Before);
+    EXPECT_NE(Button->isChecked(), Checked);
+    EXPECT_EQ(Face->state().checked, Button->isChecked());
 }
 
 TEST_F(QueryBuilderTest, TheFilterMatchesLettersInAnyCaseAnywhereAndTakesEveryCharacterAsIs) {

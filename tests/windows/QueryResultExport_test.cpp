@@ -471,8 +471,7 @@ TEST_F(QueryResultExportTest, TheListAsCsvInItsCurrentOrder) {
     TfrmQueryResult* W = Run("Every media type.vqq");
     // Sorted by the call id, descending: the file follows the list.
     QHeaderView* Header = W->lvResults->horizontalHeader();
-    for (int Click = 0;
-         Click < 2 && !(W->LastSortedColumn() == 2 && !TfrmQueryResult::SortAscending); ++Click)
+    for (int Click = 0; Click < 2 && !(W->LastSortedColumn() == 2 && !W->SortAscending()); ++Click)
         QTest::mouseClick(Header->viewport(), Qt::LeftButton, {},
                           QPoint(Header->sectionViewportPosition(2) + 10, 5));
     const QString File = Dir.filePath(QStringLiteral("list.csv"));

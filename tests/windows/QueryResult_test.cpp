@@ -399,7 +399,7 @@ TEST_F(QueryResultTest, ViewsFilterByMediaKindAndParticipant) {
     EXPECT_EQ(W->ListModel()->rowCount(), int(E.Ids.size()));
 }
 
-TEST_F(QueryResultTest, SortingByEachColumnSharesOneDirection) {
+TEST_F(QueryResultTest, SortingByEachColumnKeepsTheWindowsOwnDirection) {
     TfrmQueryResult* W = Run("Every media type.vqq");
     QHeaderView* Header = W->lvResults->horizontalHeader();
     auto Click = [&](int Section) {
@@ -407,14 +407,14 @@ TEST_F(QueryResultTest, SortingByEachColumnSharesOneDirection) {
                           QPoint(Header->sectionViewportPosition(Section) + 10, 5));
     };
     Click(0);
-    EXPECT_FALSE(TfrmQueryResult::SortAscending);
+    EXPECT_FALSE(W->SortAscending());
     for (size_t I = 1; I < W->VisibleItems().size(); ++I)
         EXPECT_GE(W->AllItems()[int(W->VisibleItems()[I - 1])].TimeStamp(),
                   W->AllItems()[int(W->VisibleItems()[I])].TimeStamp());
     // Another column keeps the direction.
     Click(2);
     EXPECT_EQ(W->LastSortedColumn(), 2);
-    EXPECT_FALSE(TfrmQueryResult::SortAscending);
+    EXPECT_FALSE(W->SortAscending());
     QCollator Collator;
     Collator.setCaseSensitivity(Qt::CaseInsensitive);
     for (size_t I = 1; I < W->VisibleItems().size(); ++I)
@@ -423,18 +423,21 @@ TEST_F(QueryResultTest, SortingByEachColumnSharesOneDirection) {
                   0);
     Click(1);
     Click(1);
-    EXPECT_TRUE(TfrmQueryResult::SortAscending);
+    EXPECT_TRUE(W->SortAscending());
     for (size_t I = 1; I < W->VisibleItems().size(); ++I)
         EXPECT_LE(Collator.compare(W->AllItems().Participants(int(W->VisibleItems()[I - 1])),
                                    W->AllItems().Participants(int(W->VisibleItems()[I]))),
                   0);
     EXPECT_FALSE(W->ListModel()->headerData(0, Qt::Horizontal, Qt::DecorationRole).isValid());
     EXPECT_TRUE(W->ListModel()->headerData(1, Qt::Horizontal, Qt::DecorationRole).isValid());
-    // A new window sets the shared direction back to ascending.
+    // A second window starts ascending and leaves this one's order and
+    // arrow as they are.
     Click(1);
-    EXPECT_FALSE(TfrmQueryResult::SortAscending);
-    NewResultWindow();
-    EXPECT_TRUE(TfrmQueryResult::SortAscending);
+    EXPECT_FALSE(W->SortAscending());
+    EXPECT_TRUE(NewResultWindow()->SortAscending());
+    EXPECT_FALSE(W->SortAscending());
+    EXPECT_EQ(W->ListModel()->headerData(1, Qt::Horizontal, Qt::AccessibleDescriptionRole),
+              QStringLiteral("sorted descending"));
 }
 
 TEST_F(QueryResultTest, SelectionLivesInTheRowsAndMarksFollowIt) {
@@ -494,9 +497,14 @@ TEST_F(QueryResultTest, SelectionLivesInTheRowsAndMarksFollowIt) {
     EXPECT_TRUE(W->AllItems()[int(W->VisibleItems()[size_t(Recording)])].Marked());
     EXPECT_EQ(W->BrowseList().size(), 1u);
 
-    W->aSelectAll->trigger();
+    // Ctrl+A in the list is "Select all": every row selected, and the
+    // marks follow as they do for the command.
+    W->aUnmarkAll->trigger();
+    W->lvResults->setFocus();
+    QTest::keyClick(W->lvResults, Qt::Key_A, Qt::ControlModifier);
     EXPECT_EQ(W->SelCount(), W->ListModel()->rowCount());
     EXPECT_EQ(W->lvResults->selectionModel()->selectedRows().size(), W->ListModel()->rowCount());
+    EXPECT_FALSE(W->BrowseList().empty());
     W->aMarkAll->trigger();
     EXPECT_EQ(int(W->BrowseList().size()), W->ListModel()->rowCount());
     W->aUnmarkAll->trigger();

@@ -5,6 +5,13 @@
 #include "VQInputBox.h"
 #include "ViewerTestSupport.h"
 
+#include "ModalDriver.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QTemporaryDir>
+#include <QTest>
+
 TEST(VQFileDialogTest, FormFiltersBecomeQtNameFilters) {
     EXPECT_EQ(TVQFileDialog::NameFilters(QStringLiteral("mp3 audio|*.mp3")),
               QStringList{QStringLiteral("mp3 audio (*.mp3)")});
@@ -44,6 +51,33 @@ TEST(VQFileDialogTest, QueuedAnswersAreTakenInOrderAndRecordTheRequest) {
     EXPECT_TRUE(Asked.at(1).Save);
     EXPECT_EQ(Asked.at(1).FileName, QStringLiteral("proposed"));
     TVQFileDialog::ClearAsked();
+}
+
+TEST(VQFileDialogTest, ANameTypedWithoutExtensionTakesTheChosenFiltersOne) {
+    // The real dialog, answered as a person would: "Text Files" picked,
+    // "notes" typed, Enter.
+    QTemporaryDir Dir;
+    TVQFileDialog::ClearAsked();
+    const TFileDialogRequest Save{
+        false, QStringLiteral("Save As"),
+        QStringLiteral("Reach Text Format files (*.rtf)|*.rtf|Text Files (*.txt)|*.txt"),
+        QStringLiteral("*.rtf"), Dir.path()};
+    viewer_test::WhenModal([](QWidget* Top) {
+        auto* Types = Top->findChild<QComboBox*>(QStringLiteral("fileTypeCombo"));
+        auto* Name = Top->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        if (Types == nullptr || Name == nullptr) {
+            ADD_FAILURE() << "not the file dialog's own widgets";
+            Top->close();
+            return;
+        }
+        QTest::keyClick(Types, Qt::Key_Down);
+        Name->setText(QStringLiteral("notes"));
+        QTest::keyClick(Name, Qt::Key_Return);
+    });
+    int Index = 1;
+    EXPECT_EQ(TVQFileDialog::GetSaveFileName(nullptr, Save, &Index),
+              Dir.filePath(QStringLiteral("notes.txt")));
+    EXPECT_EQ(Index, 2);
 }
 
 TEST(VQInputBoxTest, AnswersAndCancelsFromTheSeam) {

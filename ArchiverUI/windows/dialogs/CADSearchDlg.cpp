@@ -2,6 +2,7 @@
 
 #include "DataCache.h"
 #include "DialogSupport.h"
+#include "Manual.h"
 #include "ModelErrors.h"
 
 #include <QComboBox>
@@ -33,6 +34,7 @@ constexpr TOperatorItem OperatorItems[] = {
 
 TdlgCADSearch::TdlgCADSearch(QWidget* Owner) : TUTCDialog(Owner) {
     setObjectName(QStringLiteral("dlgCADSearch"));
+    SetManualPage(this, QStringLiteral("query-builder"));
     setWindowTitle(QStringLiteral("Call Attached Data"));
 
     cbFieldName = new QComboBox(this);

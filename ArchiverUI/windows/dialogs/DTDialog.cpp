@@ -1,7 +1,9 @@
 #include "DTDialog.h"
 
 #include "DialogSupport.h"
+#include "Manual.h"
 
+#include <QComboBox>
 #include <QDateEdit>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -11,8 +13,28 @@
 #include <QTimeEdit>
 #include <QVBoxLayout>
 
+std::pair<QDate, QDate> QuickRangeDays(TQuickRange Range, QDate Today) {
+    const QDate FirstOfMonth(Today.year(), Today.month(), 1);
+    switch (Range) {
+    case TQuickRange::Today:
+        return {Today, Today};
+    case TQuickRange::Yesterday:
+        return {Today.addDays(-1), Today.addDays(-1)};
+    case TQuickRange::Last7Days:
+        return {Today.addDays(-6), Today};
+    case TQuickRange::Last30Days:
+        return {Today.addDays(-29), Today};
+    case TQuickRange::ThisMonth:
+        return {FirstOfMonth, FirstOfMonth.addMonths(1).addDays(-1)};
+    case TQuickRange::LastMonth:
+        return {FirstOfMonth.addMonths(-1), FirstOfMonth.addDays(-1)};
+    }
+    return {Today, Today};
+}
+
 TdlgDateTime::TdlgDateTime(QWidget* Owner) : TUTCDialog(Owner) {
     setObjectName(QStringLiteral("dlgDateTime"));
+    SetManualPage(this, QStringLiteral("query-builder"));
     setWindowTitle(QStringLiteral("Enter date and time"));
 
     dpFrom = NewDatePicker("dpFrom", this);
@@ -23,6 +45,29 @@ TdlgDateTime::TdlgDateTime(QWidget* Owner) : TUTCDialog(Owner) {
     tpFrom->setAccessibleName(QStringLiteral("From time"));
     dpTo->setAccessibleName(QStringLiteral("To date"));
     tpTo->setAccessibleName(QStringLiteral("To time"));
+    // Setting a day by its arrows takes many steps: a calendar and the usual
+    // ranges make it one.
+    dpFrom->setCalendarPopup(true);
+    dpTo->setCalendarPopup(true);
+
+    cbQuickRange = new QComboBox(this);
+    cbQuickRange->setObjectName(QStringLiteral("cbQuickRange"));
+    cbQuickRange->addItems({QStringLiteral("Custom"), QStringLiteral("Today"),
+                            QStringLiteral("Yesterday"), QStringLiteral("Last 7 days"),
+                            QStringLiteral("Last 30 days"), QStringLiteral("This month"),
+                            QStringLiteral("Last month")});
+    connect(cbQuickRange, &QComboBox::activated, this, &TdlgDateTime::ApplyQuickRange);
+    // Editing a picker by hand makes the span a custom one again.
+    for (auto* Picker : {dpFrom, dpTo})
+        connect(Picker, &QDateEdit::dateChanged, this, [this] {
+            if (!FApplying)
+                cbQuickRange->setCurrentIndex(0);
+        });
+    for (auto* Picker : {tpFrom, tpTo})
+        connect(Picker, &QTimeEdit::timeChanged, this, [this] {
+            if (!FApplying)
+                cbQuickRange->setCurrentIndex(0);
+        });
 
     btnOK = new QPushButton(QStringLiteral("OK"), this);
     btnOK->setObjectName(QStringLiteral("btnOK"));
@@ -43,6 +88,8 @@ TdlgDateTime::TdlgDateTime(QWidget* Owner) : TUTCDialog(Owner) {
     Grid->addWidget(ToLabel, 1, 0);
     Grid->addWidget(dpTo, 1, 1);
     Grid->addWidget(tpTo, 1, 2);
+    Grid->addWidget(BuddyLabel(QStringLiteral("&Range:"), cbQuickRange, this), 2, 0);
+    Grid->addWidget(cbQuickRange, 2, 1, 1, 2);
     auto* Buttons = new QHBoxLayout;
     Buttons->addStretch(1);
     Buttons->addWidget(btnOK);
@@ -53,6 +100,19 @@ TdlgDateTime::TdlgDateTime(QWidget* Owner) : TUTCDialog(Owner) {
     Layout->addLayout(Buttons);
     Layout->setSizeConstraint(QLayout::SetFixedSize);
     dpFrom->setFocus();
+}
+
+void TdlgDateTime::ApplyQuickRange(int Index) {
+    if (Index <= 0)
+        return;
+    const auto [First, Last] =
+        QuickRangeDays(static_cast<TQuickRange>(Index - 1), QDate::currentDate());
+    FApplying = true;
+    dpFrom->setDate(First);
+    tpFrom->setTime(QTime(0, 0, 0));
+    dpTo->setDate(Last);
+    tpTo->setTime(QTime(23, 59, 59));
+    FApplying = false;
 }
 
 void TdlgDateTime::SetSpan(TDateTime Start, TDateTime End) {

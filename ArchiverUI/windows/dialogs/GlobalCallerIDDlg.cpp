@@ -2,6 +2,7 @@
 
 #include "Conditions.h"
 #include "DialogSupport.h"
+#include "Manual.h"
 
 #include <QFontDatabase>
 #include <QHBoxLayout>
@@ -12,6 +13,7 @@
 
 TdlgGlobalCallerID::TdlgGlobalCallerID(QWidget* Owner) : TUTCDialog(Owner) {
     setObjectName(QStringLiteral("dlgGlobalCallerID"));
+    SetManualPage(this, QStringLiteral("query-builder"));
     setWindowTitle(QStringLiteral("Enter Global Caller ID"));
 
     edGCID = new QLineEdit(this);
@@ -29,6 +31,10 @@ TdlgGlobalCallerID::TdlgGlobalCallerID(QWidget* Owner) : TUTCDialog(Owner) {
     btnCancel->setObjectName(QStringLiteral("btnCancel"));
     connect(btnOK, &QPushButton::clicked, this, &TdlgGlobalCallerID::btnOKClick);
     connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
+    // A half-typed id would be stored with blanks as dashes and match no
+    // record; OK waits until every place of the mask is filled.
+    connect(edGCID, &QLineEdit::textChanged, this,
+            [this] { btnOK->setEnabled(edGCID->hasAcceptableInput()); });
 
     auto* Row = new QHBoxLayout;
     Row->addWidget(BuddyLabel(QStringLiteral("Global &Caller ID:"), edGCID, this));
@@ -51,6 +57,8 @@ void TdlgGlobalCallerID::SetGCID(const QString& Value) {
 }
 
 void TdlgGlobalCallerID::btnOKClick() {
+    if (!edGCID->hasAcceptableInput())
+        return;
     FGCID = edGCID->text();
     accept();
 }

@@ -1,6 +1,7 @@
 #include "TimeDlg.h"
 
 #include "DialogSupport.h"
+#include "Manual.h"
 
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -12,6 +13,7 @@
 
 TdlgTime::TdlgTime(QWidget* Owner) : TUTCDialog(Owner) {
     setObjectName(QStringLiteral("dlgTime"));
+    SetManualPage(this, QStringLiteral("query-builder"));
     setWindowTitle(QStringLiteral("Enter time period"));
 
     tpFrom = NewTimePicker("tpFrom", this);

@@ -3,12 +3,14 @@
 #include "AboutDlg.h"
 #include "CommonData.h"
 #include "DataCache.h"
+#include "Manual.h"
 #include "SettingsDlg.h"
 #include "VQApplication.h"
 #include "VQMessageBox.h"
 #include "VersionInfo.h"
 
 #include <QAbstractEventDispatcher>
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QDialog>
@@ -55,6 +57,8 @@ void TStatusPanel::SetText(const QString& Value) {
         return;
     FText = Value;
     update();
+    QAccessibleEvent Changed(this, QAccessible::NameChanged);
+    QAccessible::updateAccessibility(&Changed);
     emit TextChanged(Value);
 }
 
@@ -84,6 +88,9 @@ TfrmMain::TfrmMain(QWidget* Owner) : QMainWindow(Owner) {
     CreateMenus();
     CreateToolBar();
     CreateStatusBar();
+    // The last child closing activates none.
+    connect(FClientArea, &QMdiArea::subWindowActivated, this, &TfrmMain::UpdateWindowActions);
+    UpdateWindowActions();
     Timer1 = new QTimer(this);
     Timer1->setInterval(1000);
     connect(Timer1, &QTimer::timeout, this, &TfrmMain::Timer1Timer);
@@ -99,6 +106,9 @@ TfrmMain::TfrmMain(QWidget* Owner) : QMainWindow(Owner) {
 }
 
 TfrmMain::~TfrmMain() {
+    // The workspace's children go after this destructor; what they signal
+    // then must not reach a half-destroyed frame.
+    disconnect(FClientArea, nullptr, this, nullptr);
     if (frmMain == this)
         frmMain = nullptr;
     SetApplicationExceptionHandler(nullptr);
@@ -169,25 +179,25 @@ void TfrmMain::CreateActions() {
 void TfrmMain::CreateMenus() {
     QMenuBar* MainMenu1 = menuBar();
     MainMenu1->setObjectName(QStringLiteral("MainMenu1"));
-    miFile = MainMenu1->addMenu(QStringLiteral("File"));
+    miFile = MainMenu1->addMenu(QStringLiteral("&File"));
     miFile->addAction(aNewQuery);
     miFile->addAction(aSearchText);
     miFile->addSeparator();
     miFile->addAction(aExit);
 
-    miView = MainMenu1->addMenu(QStringLiteral("View"));
+    miView = MainMenu1->addMenu(QStringLiteral("&View"));
     miToolBar = miView->addAction(QStringLiteral("Tool Bar"));
     miToolBar->setObjectName(QStringLiteral("miToolBar"));
     miToolBar->setCheckable(true);
     miToolBar->setChecked(true);
     connect(miToolBar, &QAction::triggered, this, &TfrmMain::miToolBarClick);
 
-    miOptions = MainMenu1->addMenu(QStringLiteral("Options"));
+    miOptions = MainMenu1->addMenu(QStringLiteral("&Options"));
     miSettings = miOptions->addAction(QStringLiteral("&Settings"));
     miSettings->setObjectName(QStringLiteral("miSettings"));
     connect(miSettings, &QAction::triggered, this, &TfrmMain::miSettingsClick);
 
-    miWindow = MainMenu1->addMenu(QStringLiteral("Window"));
+    miWindow = MainMenu1->addMenu(QStringLiteral("&Window"));
     miWindow->setObjectName(QStringLiteral("miWindow"));
     miWindow->addAction(WindowCascade1);
     miWindow->addAction(WindowTileHorizontal1);
@@ -196,7 +206,15 @@ void TfrmMain::CreateMenus() {
     miWindow->addSeparator();
     connect(miWindow, &QMenu::aboutToShow, this, &TfrmMain::UpdateWindowMenu);
 
-    miHelp = MainMenu1->addMenu(QStringLiteral("Help"));
+    miHelp = MainMenu1->addMenu(QStringLiteral("&Help"));
+    aManual = miHelp->addAction(QStringLiteral("&Manual"));
+    aManual->setObjectName(QStringLiteral("aManual"));
+    aManual->setShortcut(QKeySequence(Qt::Key_F1));
+    // The page of the window that has the focus: the result window, or the
+    // player, message view or fax browser docked in it.
+    connect(aManual, &QAction::triggered, this,
+            [this] { ShowManual(this, ManualPageFor(QApplication::focusWidget())); });
+    miHelp->addSeparator();
     About1 = miHelp->addAction(QStringLiteral("&About"));
     About1->setObjectName(QStringLiteral("About1"));
     connect(About1, &QAction::triggered, this, &TfrmMain::About1Click);
@@ -283,12 +301,39 @@ int TfrmMain::MDIChildCount() const {
 }
 
 QMdiSubWindow* TfrmMain::AddChild(QWidget* Child) {
+    QMdiSubWindow* Previous = FClientArea->activeSubWindow();
+    const bool Maximized = Previous != nullptr && Previous->isMaximized();
     QMdiSubWindow* Window = FClientArea->addSubWindow(Child);
     Window->setAttribute(Qt::WA_DeleteOnClose);
     Window->setWindowTitle(Child->windowTitle());
     connect(Child, &QWidget::windowTitleChanged, Window, &QWidget::setWindowTitle);
-    Window->show();
+    if (Maximized) {
+        // A maximised workspace stays so, and the newcomer fills all of it.
+        Window->showMaximized();
+    } else {
+        Window->show();
+        // The cascade walks on past the workspace's edge: a window that
+        // would stand partly outside starts again at the top left corner,
+        // no larger than the workspace.
+        const QRect Area = FClientArea->viewport()->rect();
+        QRect Place = Window->geometry();
+        Place.setSize(Place.size().boundedTo(Area.size()));
+        if (!Area.contains(Place))
+            Place.moveTopLeft(Area.topLeft());
+        Window->setGeometry(Place);
+    }
+    UpdateWindowActions();
     return Window;
+}
+
+void TfrmMain::UpdateWindowActions() {
+    // Destroyed children may still be listed while they go.
+    int Count = 0;
+    for (QMdiSubWindow* Child : MDIChildren())
+        if (Child->widget() != nullptr)
+            ++Count;
+    for (QAction* A : {WindowCascade1, WindowTileHorizontal1, WindowTileVertical1, aCloseAll})
+        A->setEnabled(Count > 0);
 }
 
 void TfrmMain::ActionList1Update() {
@@ -296,7 +341,6 @@ void TfrmMain::ActionList1Update() {
     const bool ControllerEnabled = DBConnection == nullptr || DBConnection->Enabled();
     aNewQuery->setEnabled(!ServerBusy && ControllerEnabled);
     aSearchText->setEnabled(aNewQuery->isEnabled());
-    aCloseAll->setEnabled(MDIChildCount() > 0);
 }
 
 void TfrmMain::Timer1Timer() {
@@ -337,9 +381,11 @@ void TfrmMain::UpdateWindowMenu() {
     QMdiSubWindow* Active = FClientArea->activeSubWindow();
     int Number = 1;
     for (QMdiSubWindow* Child : MDIChildren()) {
-        const QString Caption = Number <= 9
-                                    ? QStringLiteral("&%1 %2").arg(Number).arg(Child->windowTitle())
-                                    : QStringLiteral("%1 %2").arg(Number).arg(Child->windowTitle());
+        // An "&" in a title is shown, not taken as a mnemonic.
+        QString Title = Child->windowTitle();
+        Title.replace(QLatin1Char('&'), QStringLiteral("&&"));
+        const QString Caption = Number <= 9 ? QStringLiteral("&%1 %2").arg(Number).arg(Title)
+                                            : QStringLiteral("%1 %2").arg(Number).arg(Title);
         auto* A = miWindow->addAction(Caption);
         A->setCheckable(true);
         A->setChecked(Child == Active);

@@ -76,6 +76,8 @@ public:
     void AppException(std::exception_ptr Error);
     // Rebuilds the list of child windows at the end of the Window menu.
     void UpdateWindowMenu();
+    // Cascade, Tile and Close All stand enabled while a child is open.
+    void UpdateWindowActions();
 
     // The windows that come with their own units plug in here: the query
     // builder, the text search dialog and the result windows' busy check.
@@ -98,6 +100,7 @@ public:
     QMenu* miHelp = nullptr;
     QAction* miToolBar = nullptr;
     QAction* miSettings = nullptr;
+    QAction* aManual = nullptr;
     QAction* About1 = nullptr;
     QAction* aNewQuery = nullptr;
     QAction* aSearchText = nullptr;

@@ -1,6 +1,7 @@
 #include "SettingsDlg.h"
 
 #include "DataCache.h"
+#include "Manual.h"
 #include "SettingsStore.h"
 #include "VQSpinEdit.h"
 
@@ -64,7 +65,9 @@ TdlgSettings::TdlgSettings(QWidget* Owner) : TUTCDialog(Owner) {
     CancelBtn->setToolTip(QStringLiteral("Discard changes and exit"));
     HelpBtn = new QPushButton(QStringLiteral("&Help"), this);
     HelpBtn->setObjectName(QStringLiteral("HelpBtn"));
-    HelpBtn->setEnabled(false);
+    SetManualPage(this, QStringLiteral("connecting"));
+    connect(HelpBtn, &QPushButton::clicked, this,
+            [this] { ShowManual(this, QStringLiteral("connecting")); });
     connect(OKBtn, &QPushButton::clicked, this, &TdlgSettings::accept);
     connect(CancelBtn, &QPushButton::clicked, this, &QDialog::reject);
 

@@ -1,8 +1,11 @@
 #include "VQApplication.h"
 
 #include "DataCache.h"
+#include "VQAccessible.h"
 
-TVQApplication::TVQApplication(int& argc, char** argv) : QApplication(argc, argv) {}
+TVQApplication::TVQApplication(int& argc, char** argv) : QApplication(argc, argv) {
+    InstallViewerAccessibility();
+}
 
 bool TVQApplication::notify(QObject* Receiver, QEvent* Event) {
     try {

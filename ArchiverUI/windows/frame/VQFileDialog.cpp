@@ -48,8 +48,27 @@ QString Run(QWidget* Parent, const TFileDialogRequest& Request, int* FilterIndex
     QString Default = Request.DefaultExt;
     if (Default.startsWith(QLatin1String("*.")))
         Default = Default.mid(2);
-    if (!Default.isEmpty())
+    // The dialog adds its default suffix to a name typed without one before
+    // it answers (and asks about replacing that file), so the suffix has to
+    // follow the filter the operator picks: "notes" saved as text is
+    // notes.txt, not notes.rtf.
+    const QStringList Parts = Request.Filter.split(QLatin1Char('|'));
+    const auto SuffixFor = [&](const QString& NameFilter) {
+        const qsizetype At = Filters.indexOf(NameFilter);
+        const QString Ext = At >= 0 && 2 * At + 1 < Parts.size()
+                                ? PatternExtension(Parts.at(2 * At + 1))
+                                : QString();
+        return Ext.isEmpty() ? Default : Ext;
+    };
+    if (!Request.Save || Filters.isEmpty())
         Dialog.setDefaultSuffix(Default);
+    else
+        Dialog.setDefaultSuffix(SuffixFor(Dialog.selectedNameFilter()));
+    QObject::connect(&Dialog, &QFileDialog::filterSelected, &Dialog,
+                     [&](const QString& NameFilter) {
+                         if (Request.Save)
+                             Dialog.setDefaultSuffix(SuffixFor(NameFilter));
+                     });
     if (!Request.FileName.isEmpty()) {
         if (QFileInfo(Request.FileName).isDir())
             Dialog.setDirectory(Request.FileName);
@@ -63,7 +82,6 @@ QString Run(QWidget* Parent, const TFileDialogRequest& Request, int* FilterIndex
         *FilterIndex = Chosen;
     QString Name = Dialog.selectedFiles().constFirst();
     if (Request.Save && QFileInfo(Name).suffix().isEmpty() && Chosen > 0) {
-        const QStringList Parts = Request.Filter.split(QLatin1Char('|'));
         const int PatternAt = 2 * (Chosen - 1) + 1;
         if (PatternAt < Parts.size()) {
             const QString Ext = PatternExtension(Parts.at(PatternAt));

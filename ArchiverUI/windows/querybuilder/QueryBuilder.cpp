@@ -6,6 +6,7 @@
 #include "DataCache.h"
 #include "DialogSupport.h"
 #include "Main.h"
+#include "Manual.h"
 #include "QueryLines.h"
 #include "UserList.h"
 #include "UserListView.h"
@@ -154,6 +155,9 @@ void TdlgQueryBuilder::CreateActions() {
                           QStringLiteral("Edit condition"), 76, QKeySequence(Qt::Key_F4));
     aExecute = Make("aExecute", QStringLiteral("E&xecute"), QStringLiteral("Execute query"), 39);
     aHelp = Make("aHelp", QStringLiteral("&Help"), QStringLiteral("Help"), 57);
+    connect(aHelp, &QAction::triggered, this,
+            [this] { ShowManual(this, QStringLiteral("query-builder")); });
+    SetManualPage(this, QStringLiteral("query-builder"));
     aClose = Make("aClose", QStringLiteral("&Close"), QStringLiteral("Close"), 8);
     aInstantMessages = Make("aInstantMessages", QStringLiteral("Instant Messages"),
                             QStringLiteral("Instant Messages"), 72);
@@ -174,6 +178,21 @@ void TdlgQueryBuilder::CreateActions() {
                          QStringLiteral("Refresh user list"), 85);
     aUserUp = Make("aUserUp", QStringLiteral("Up"), QStringLiteral("Up"), 87);
     aUserDown = Make("aUserDown", QStringLiteral("Down"), QStringLiteral("Down"), 86);
+    // The "and"/"or" between two participants, which a click on it switches.
+    aSwitchOperator =
+        Make("aSwitchOperator", QStringLiteral("Switch and/or"), QStringLiteral("Switch and/or"),
+             -1, QKeySequence(Qt::CTRL | Qt::Key_Space));
+    connect(aSwitchOperator, &QAction::triggered, this, [this] {
+        Guarded([this] {
+            TAQCondition* Line = FQuery->GetCondition(SelectedLine());
+            TAQCondition* Next = FQuery->GetCondition(SelectedLine() + 1);
+            if (Line != nullptr && Next != nullptr && Line->Kind() == ckValue &&
+                Next->Kind() == ckValue) {
+                FCondition = Line;
+                Line->SwitchOperator();
+            }
+        });
+    });
 
     // Media types by their action tags.
     const std::pair<QAction*, TConditionKind> Media[] = {
@@ -261,6 +280,12 @@ void TdlgQueryBuilder::CreateControls() {
     pmQuery->addSeparator();
     pmQuery->addAction(aEditCondition);
     pmQuery->addAction(aDeleteCondition);
+    // What the side tool bar offers, for the keyboard (its buttons take no
+    // focus): the context menu key reaches it.
+    pmQuery->addAction(aSwitchOperator);
+    pmQuery->addAction(aExternalNumber);
+    pmQuery->addAction(aUserUp);
+    pmQuery->addAction(aUserDown);
     connect(lbQuery, &QWidget::customContextMenuRequested, this, [this](const QPoint& Point) {
         pmQuery->popup(lbQuery->viewport()->mapToGlobal(Point));
     });
@@ -750,6 +775,18 @@ void TdlgQueryBuilder::keyPressEvent(QKeyEvent* Event) {
     case Qt::Key_Return:
     case Qt::Key_Enter:
         if (Event->modifiers() == Qt::NoModifier || Event->modifiers() == Qt::KeypadModifier) {
+            // Enter in the user list adds the chosen users, as a double
+            // click does; in the filter it goes on to the list.
+            if (lvUsers->hasFocus()) {
+                Guarded([this] { InsertSelectedUsers(SelectedLine()); });
+                Event->accept();
+                return;
+            }
+            if (edFilter->hasFocus()) {
+                lvUsers->setFocus();
+                Event->accept();
+                return;
+            }
             ActionListUpdate();
             if (aExecute->isEnabled())
                 aExecute->trigger();

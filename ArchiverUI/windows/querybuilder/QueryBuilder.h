@@ -88,6 +88,7 @@ public:
     QAction* aEditCondition = nullptr;
     QAction* aExecute = nullptr;
     QAction* aHelp = nullptr;
+    QAction* aSwitchOperator = nullptr;
     QAction* aClose = nullptr;
     QAction* aInstantMessages = nullptr;
     QAction* aRVM = nullptr;

@@ -4,6 +4,7 @@
 #include "FAXBrowser.h"
 #include "JobHandle.h"
 #include "Main.h"
+#include "Manual.h"
 #include "MediaPlay.h"
 #include "MsgView.h"
 #include "QueryBuilder.h"
@@ -38,8 +39,6 @@
 #include <QVBoxLayout>
 
 #include <utility>
-
-bool TfrmQueryResult::SortAscending = true;
 
 namespace {
 
@@ -96,6 +95,7 @@ EQueryResultError::EQueryResultError(const QString& Message)
 TfrmQueryResult::TfrmQueryResult(QWidget* Owner)
     : QWidget(Owner), FTextDecoder(QStringDecoder::Utf8) {
     setObjectName(QStringLiteral("frmQueryResult"));
+    SetManualPage(this, QStringLiteral("result-window"));
     setAttribute(Qt::WA_DeleteOnClose);
     setMinimumSize(350, 441);
     resize(760, 520);
@@ -104,7 +104,6 @@ TfrmQueryResult::TfrmQueryResult(QWidget* Owner)
 
 void TfrmQueryResult::FormCreate() {
     FLastSortedColumn = 0;
-    SortAscending = true;
     FQuery = std::make_unique<TVQQuery>();
     // The binding exists from program start; taking it here keeps the
     // order the windows rely on.
@@ -176,8 +175,8 @@ void TfrmQueryResult::CreateActions() {
     aBrowseBlob->setCheckable(true);
     aCancelJob = Make("aCancelJob", QStringLiteral("C&ancel"), QStringLiteral("Cancel operation"),
                       QKeySequence(Qt::Key_Escape), ImgCancelJob);
-    aSelectAll =
-        Make("aSelectAll", QStringLiteral("Select all"), QStringLiteral("Select all"), {}, -1);
+    aSelectAll = Make("aSelectAll", QStringLiteral("Select all"), QStringLiteral("Select all"),
+                      QKeySequence(QKeySequence::SelectAll), -1);
     aMarkAll =
         Make("aMarkAll", QStringLiteral("Mark all"), {}, QKeySequence(Qt::CTRL | Qt::Key_M), -1);
     aUnmarkAll = Make("aUnmarkAll", QStringLiteral("Unmark all"), {},
@@ -272,7 +271,7 @@ void TfrmQueryResult::CreateControls() {
     State.SessionID = &FSessionID;
     State.SelCount = &FSelCount;
     State.SortColumn = &FLastSortedColumn;
-    State.SortAscending = &SortAscending;
+    State.SortAscending = &FSortAscending;
     FListModel = new TResultListModel(State, this);
     FListModel->SetImages(
         StateImages.Pixmap(0), CommonData != nullptr ? &CommonData->MediaImages : nullptr,

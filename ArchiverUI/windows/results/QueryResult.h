@@ -152,8 +152,9 @@ public:
     TViewStorage* ViewStorage() const { return FViewStorage.get(); }
     TResultListModel* ListModel() const { return FListModel; }
     TViewTreeModel* TreeModel() const { return FTreeModel; }
-    // Shared by every result window; set to ascending when one is created.
-    static bool SortAscending;
+    // The order of this window's rows. Each window keeps its own, so the
+    // header's arrow always tells how the rows it stands over are sorted.
+    bool SortAscending() const { return FSortAscending; }
 
     void SortItems();
     void ColumnClick(int Column);
@@ -348,6 +349,7 @@ private:
     bool FBrowsingChanged = false;
     TViewStorageRef FViewStorage;
     int FLastSortedColumn = 0;
+    bool FSortAscending = true;
     int FSortUpImageIndex = 0;
     int FSortDownImageIndex = 0;
     mutable int FLastFound = -1;

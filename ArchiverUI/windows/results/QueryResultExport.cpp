@@ -232,7 +232,7 @@ void TfrmQueryResult::aExportListExecute() {
         return;
     SetScreenCursor(crHourGlass);
     QString Error;
-    const bool Written = viewer_files::WritePrivateFile(FileName, ListCsv(), &Error);
+    const bool Written = viewer_files::SaveUserFile(FileName, ListCsv(), &Error);
     SetScreenCursor(crDefault);
     if (!Written)
         TVQMessageBox::ShowError(this, QStringLiteral("The list was not saved. %1").arg(Error));

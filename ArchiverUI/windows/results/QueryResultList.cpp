@@ -332,7 +332,7 @@ void TfrmQueryResult::SortItems() {
             QStringLiteral("ArchiverUI/QueryResult"));
     BeginListChange();
     std::vector<quint32>& V = FVisibleItems;
-    const bool Ascending = SortAscending;
+    const bool Ascending = FSortAscending;
     if (FLastSortedColumn == TResultListModel::colDateTime) {
         // Equal times keep their arrival order in either direction.
         std::stable_sort(V.begin(), V.end(), [&](quint32 A, quint32 B) {
@@ -382,7 +382,7 @@ void TfrmQueryResult::ColumnClick(int Column) {
     if (Column < 0 || Column >= TResultListModel::ColumnCount)
         return;
     if (Column == FLastSortedColumn)
-        SortAscending = !SortAscending;
+        FSortAscending = !FSortAscending;
     else
         FLastSortedColumn = Column;
     FListModel->SortChanged();
@@ -828,6 +828,11 @@ void TfrmQueryResult::lvResultsDblClick(QMouseEvent* Event) {
 }
 
 bool TfrmQueryResult::lvResultsKeyDown(QKeyEvent* Event) {
+    // The list's own select-all would leave the marks behind.
+    if (Event->matches(QKeySequence::SelectAll)) {
+        aSelectAll->trigger();
+        return true;
+    }
     switch (Event->key()) {
     case Qt::Key_Return:
     case Qt::Key_Enter:

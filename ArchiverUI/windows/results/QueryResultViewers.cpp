@@ -8,6 +8,7 @@
 #include "MediaPlay.h"
 #include "MsgView.h"
 #include "ResultListView.h"
+#include "SearchOptions.h"
 #include "TempFile.h"
 
 #include <QAction>
@@ -121,6 +122,8 @@ void TfrmQueryResult::ShowMsgViewer() {
     FFAXBrowser->hide();
     lbPanel1->hide();
     ShowViewer();
+    // A text search's result shows where its phrases stand.
+    FMsgViewer->SetHighlight(IsSearchRes() ? FSearchOptions->Phrases() : QStringList());
     FMsgViewer->show();
 }
 

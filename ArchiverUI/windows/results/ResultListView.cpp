@@ -85,6 +85,17 @@ void TResultListView::mouseDoubleClickEvent(QMouseEvent* Event) {
         OnDoubleClick(Event);
 }
 
+bool TResultListView::event(QEvent* Event) {
+    // Ctrl+A is the window's "Select all", which marks too: the key comes
+    // here rather than to any shortcut.
+    if (Event->type() == QEvent::ShortcutOverride &&
+        static_cast<QKeyEvent*>(Event)->matches(QKeySequence::SelectAll)) {
+        Event->accept();
+        return true;
+    }
+    return QTableView::event(Event);
+}
+
 void TResultListView::keyPressEvent(QKeyEvent* Event) {
     if (OnKeyDown && OnKeyDown(Event)) {
         Event->accept();

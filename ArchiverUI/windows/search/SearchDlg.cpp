@@ -1,6 +1,7 @@
 #include "SearchDlg.h"
 
 #include "Main.h"
+#include "Manual.h"
 #include "QueryResult.h"
 #include "SearchOptions.h"
 #include "SettingsStore.h"
@@ -231,7 +232,9 @@ void TdlgSearch::CreateControls() {
     HelpBtn->setObjectName(QStringLiteral("HelpBtn"));
     HelpBtn->setAccessibleName(QStringLiteral("Help"));
     HelpBtn->setAutoDefault(false);
-    HelpBtn->setEnabled(false);
+    SetManualPage(this, QStringLiteral("text-search"));
+    connect(HelpBtn, &QPushButton::clicked, this,
+            [this] { ShowManual(this, QStringLiteral("text-search")); });
 
     PopupMenu1 = new QMenu(this);
     PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));

@@ -2,6 +2,7 @@
 
 #include "CommonData.h"
 #include "FaxPages.h"
+#include "Manual.h"
 #include "VQDesktop.h"
 #include "VQFileDialog.h"
 #include "VQMessageBox.h"
@@ -48,6 +49,7 @@ QString FaxFolder(const QString& TempFile) {
 
 TfrmFaxBrowser::TfrmFaxBrowser(QWidget* Owner) : QWidget(Owner) {
     setObjectName(QStringLiteral("frmFaxBrowser"));
+    SetManualPage(this, QStringLiteral("fax-browser"));
     setWindowTitle(QStringLiteral("Fax preview"));
     setAccessibleName(QStringLiteral("Fax preview"));
 
@@ -83,12 +85,12 @@ TfrmFaxBrowser::TfrmFaxBrowser(QWidget* Owner) : QWidget(Owner) {
     lbDownload->setObjectName(QStringLiteral("lbDownload"));
     lbDownload->setWordWrap(true);
     lbDownload->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    lbDownload->setAccessibleName(QStringLiteral("Download progress"));
+    lbDownload->setAccessibleDescription(QStringLiteral("Download progress"));
 
     lbParticipants = new QLabel(this);
     lbParticipants->setObjectName(QStringLiteral("lbParticipants"));
     lbParticipants->setWordWrap(true);
-    lbParticipants->setAccessibleName(QStringLiteral("Record"));
+    lbParticipants->setAccessibleDescription(QStringLiteral("Record"));
     {
         QFont F = lbParticipants->font();
         F.setBold(true);
@@ -234,7 +236,7 @@ void TfrmFaxBrowser::SaveCopy() {
     if (Target.isEmpty())
         return;
     QString Error;
-    if (!viewer_files::CopyPrivateFile(FFax, Target, &Error))
+    if (!viewer_files::CopyToUserFile(FFax, Target, &Error))
         TVQMessageBox::ShowError(this, QStringLiteral("The fax was not saved. %1").arg(Error));
 }
 

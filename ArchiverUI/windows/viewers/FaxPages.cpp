@@ -55,7 +55,7 @@ TFaxPages::TFaxPages(QWidget* Parent) : QWidget(Parent) {
     btnFitWidth->setChecked(true);
     lbPage = new QLabel(this);
     lbPage->setObjectName(QStringLiteral("lbPage"));
-    lbPage->setAccessibleName(QStringLiteral("Page and zoom"));
+    lbPage->setAccessibleDescription(QStringLiteral("Page and zoom"));
 
     imgPage = new QLabel;
     imgPage->setObjectName(QStringLiteral("imgPage"));

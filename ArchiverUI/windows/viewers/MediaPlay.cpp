@@ -4,7 +4,9 @@
 #include "Conditions.h"
 #include "DataCache.h"
 #include "LinkLabel.h"
+#include "Manual.h"
 #include "MediaTools.h"
+#include "SettingsStore.h"
 #include "VQFileDialog.h"
 #include "VQMessageBox.h"
 #include "ViewerFiles.h"
@@ -22,6 +24,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
+#include <QSlider>
 #include <QSplitter>
 #include <QStyle>
 #include <QTimer>
@@ -65,6 +68,7 @@ QToolButton* MakeButton(QWidget* Parent, const char* Name, QAction* Action) {
 
 TfrmMediaPlayer::TfrmMediaPlayer(QWidget* Owner) : QWidget(Owner) {
     setObjectName(QStringLiteral("frmMediaPlayer"));
+    SetManualPage(this, QStringLiteral("player"));
     setWindowTitle(QStringLiteral("Sound Player"));
     setAccessibleName(QStringLiteral("Sound Player"));
     setMinimumSize(206, 300);
@@ -76,7 +80,7 @@ TfrmMediaPlayer::TfrmMediaPlayer(QWidget* Owner) : QWidget(Owner) {
 
     connect(FWaveform, &TWaveformReader::PeaksChanged, this,
             [this] { TrackBar1->SetPeaks(FWaveform->Peaks(), FWaveform->BucketMs()); });
-    connect(FMCI, &TMCIPlayer::MediaNotify, this, [this] { Timer1Timer(); });
+    connect(FMCI, &TMCIPlayer::MediaNotify, this, &TfrmMediaPlayer::MediaNotify);
 
     Timer1 = new QTimer(this);
     Timer1->setObjectName(QStringLiteral("Timer1"));
@@ -119,6 +123,13 @@ void TfrmMediaPlayer::CreateControls() {
     connect(aSave, &QAction::triggered, this, &TfrmMediaPlayer::aSaveExecute);
     connect(aSkipBack, &QAction::triggered, this, [this] { Skip(-SkipMs); });
     connect(aSkipForward, &QAction::triggered, this, [this] { Skip(SkipMs); });
+    aMute = MakeAction(this, "aMute", QStringLiteral("Mute"),
+                       S->standardIcon(QStyle::SP_MediaVolumeMuted));
+    aMute->setCheckable(true);
+    aMute->setShortcut(QKeySequence(Qt::Key_M));
+    aMute->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    addAction(aMute);
+    connect(aMute, &QAction::toggled, this, [this](bool) { VolumeChanged(); });
 
     Splitter1 = new QSplitter(Qt::Vertical, this);
     Splitter1->setObjectName(QStringLiteral("Splitter1"));
@@ -130,7 +141,7 @@ void TfrmMediaPlayer::CreateControls() {
     lbParticipants = new QLabel(pnlMediaPlayer);
     lbParticipants->setObjectName(QStringLiteral("lbParticipants"));
     lbParticipants->setWordWrap(true);
-    lbParticipants->setAccessibleName(QStringLiteral("Record"));
+    lbParticipants->setAccessibleDescription(QStringLiteral("Record"));
     lbParticipants->setTextInteractionFlags(Qt::TextSelectableByMouse);
     {
         QFont F = lbParticipants->font();
@@ -154,7 +165,7 @@ void TfrmMediaPlayer::CreateControls() {
     lbDownload->setObjectName(QStringLiteral("lbDownload"));
     lbDownload->setAlignment(Qt::AlignRight | Qt::AlignTop);
     lbDownload->setWordWrap(true);
-    lbDownload->setAccessibleName(QStringLiteral("Download progress"));
+    lbDownload->setAccessibleDescription(QStringLiteral("Download progress"));
 
     TrackBar1 = new TWaveTrackBar(pnlMediaPlayer);
     TrackBar1->setObjectName(QStringLiteral("TrackBar1"));
@@ -166,10 +177,10 @@ void TfrmMediaPlayer::CreateControls() {
 
     lbTime = new QLabel(QStringLiteral("0:00 / 0:00"), pnlMediaPlayer);
     lbTime->setObjectName(QStringLiteral("lbTime"));
-    lbTime->setAccessibleName(QStringLiteral("Elapsed and total time"));
+    lbTime->setAccessibleDescription(QStringLiteral("Elapsed and total time"));
     lbRecordTime = new QLabel(QStringLiteral("0 s"), pnlMediaPlayer);
     lbRecordTime->setObjectName(QStringLiteral("lbRecordTime"));
-    lbRecordTime->setAccessibleName(QStringLiteral("Remaining time"));
+    lbRecordTime->setAccessibleDescription(QStringLiteral("Remaining time"));
     lbRecordTime->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
 
     btnSkipBack = MakeButton(pnlMediaPlayer, "btnSkipBack", aSkipBack);
@@ -187,6 +198,30 @@ void TfrmMediaPlayer::CreateControls() {
     cbSpeed->setCurrentIndex(2);
     connect(cbSpeed, &QComboBox::currentIndexChanged, this,
             [this] { FMCI->SetSpeed(cbSpeed->currentData().toInt()); });
+
+    btnMute = MakeButton(pnlMediaPlayer, "btnMute", aMute);
+    tbVolume = new QSlider(Qt::Horizontal, pnlMediaPlayer);
+    tbVolume->setObjectName(QStringLiteral("tbVolume"));
+    tbVolume->setAccessibleName(QStringLiteral("Volume"));
+    tbVolume->setToolTip(QStringLiteral("Volume"));
+    tbVolume->setRange(0, 100);
+    tbVolume->setPageStep(10);
+    tbVolume->setMaximumWidth(90);
+    {
+        // The operator's last volume; a damaged setting falls back to full.
+        quint32 Volume = 100;
+        bool Muted = false;
+        try {
+            ReadPlayerVolume(Volume, Muted);
+        } catch (const ERegistryException&) {
+            Volume = 100;
+            Muted = false;
+        }
+        tbVolume->setValue(static_cast<int>(Volume));
+        aMute->setChecked(Muted);
+        FMCI->SetVolume(static_cast<int>(Volume), Muted);
+    }
+    connect(tbVolume, &QSlider::valueChanged, this, [this](int) { VolumeChanged(); });
 
     cbAutostart = new QCheckBox(aAutostart->text(), pnlMediaPlayer);
     cbAutostart->setObjectName(QStringLiteral("cbAutostart"));
@@ -215,6 +250,8 @@ void TfrmMediaPlayer::CreateControls() {
                        static_cast<QWidget*>(btnSkipForward)})
         Transport->addWidget(W);
     Transport->addStretch(1);
+    Transport->addWidget(btnMute);
+    Transport->addWidget(tbVolume);
     Transport->addWidget(cbSpeed);
 
     auto* Upper = new QVBoxLayout(pnlMediaPlayer);
@@ -400,15 +437,13 @@ void TfrmMediaPlayer::Skip(int Ms) {
         Mode == mciPlaying || Mode == mciPaused ? FMCI->Position() : TrackBar1->value();
     const int Target = qBound(0, Current + Ms, FMCI->MediaLength());
     FMCI->SetPosition(Target);
-    if (Mode == mciPlaying) {
+    // A seek stops the device: playing goes on from the new place, paused
+    // stays paused without a sound, stopped stays stopped there.
+    if (Mode == mciPlaying)
         FMCI->Play();
-    } else if (Mode == mciPaused) {
-        FMCI->Play();
+    else if (Mode == mciPaused)
         FMCI->Pause();
-    }
-    FSeekEnabled = false;
-    TrackBar1->setValue(Target);
-    FSeekEnabled = true;
+    SetTrackBar(Target);
     UpdateState();
 }
 
@@ -418,14 +453,23 @@ void TfrmMediaPlayer::aPlayExecute() {
         OnGetMedia(this);
         return;
     }
-    if (FMCI->Paused()) {
+    if (FMCI->Failed()) {
+        ShowUnplayable();
+        return;
+    }
+    const TMCIMode Mode = FMCI->Mode();
+    if (Mode == mciPaused) {
         FMCI->Resume();
-    } else {
+    } else if (Mode != mciPlaying) {
+        // Stopped: from the start, or from where the operator moved the
+        // position while it stood still. Play while playing goes on where
+        // it is, so the operator never loses their place.
+        const int From = TrackBar1->value() < FMCI->MediaLength() ? TrackBar1->value() : 0;
         FSeekEnabled = false;
         TrackBar1->setMaximum(FMCI->MediaLength());
-        TrackBar1->setValue(0);
+        TrackBar1->setValue(From);
         FSeekEnabled = true;
-        FMCI->SetPosition(0);
+        FMCI->SetPosition(From);
         FMCI->Play();
     }
     UpdateState();
@@ -438,7 +482,46 @@ void TfrmMediaPlayer::aPauseExecute() {
 
 void TfrmMediaPlayer::aStopExecute() {
     FMCI->Stop();
+    FMCI->SetPosition(0);
+    SetTrackBar(0);
     UpdateState();
+}
+
+void TfrmMediaPlayer::SetTrackBar(int Value) {
+    FSeekEnabled = false;
+    TrackBar1->setValue(Value);
+    FSeekEnabled = true;
+}
+
+void TfrmMediaPlayer::MediaNotify() {
+    if (FMCI->Failed()) {
+        ShowUnplayable();
+        return;
+    }
+    // The end: back at the start, ready to play again.
+    if (FMCI->Mode() == mciStopped)
+        SetTrackBar(0);
+    Timer1Timer();
+}
+
+void TfrmMediaPlayer::ShowUnplayable() {
+    // The back end could not decode what the device opened (a damaged
+    // file): the same as a file that cannot be opened. The file stays, so
+    // Save As can still keep it.
+    FWaveform->Stop();
+    FMCI->Close();
+    SetTrackBar(0);
+    lbDownload->setText(QStringLiteral("The recording cannot be played"));
+    UpdateState();
+}
+
+void TfrmMediaPlayer::VolumeChanged() {
+    FMCI->SetVolume(tbVolume->value(), aMute->isChecked());
+    try {
+        WritePlayerVolume(static_cast<quint32>(tbVolume->value()), aMute->isChecked());
+    } catch (const ERegistryException&) {
+        // The setting is only remembered; the volume itself has changed.
+    }
 }
 
 QString TfrmMediaPlayer::ProposedFileName() const {
@@ -485,18 +568,18 @@ void TfrmMediaPlayer::CopyToSaveTarget(const QString& FileExtension) {
         Target =
             Info.path() + QLatin1Char('/') + Info.completeBaseName() + QLatin1Char('.') + Actual;
     QString Error;
-    if (!viewer_files::CopyPrivateFile(FFileName, Target, &Error))
+    if (!viewer_files::CopyToUserFile(FFileName, Target, &Error))
         TVQMessageBox::ShowError(this,
                                  QStringLiteral("The recording was not saved. %1").arg(Error));
 }
 
 void TfrmMediaPlayer::Timer1Timer() {
-    FSeekEnabled = false;
-    const int Position = FMCI->Position();
-    TrackBar1->setValue(Position);
+    // Stopped, the device reads 0: the bar keeps the place the operator
+    // chose (the start after Stop and at the end).
+    if (FMCI->Opened() && FMCI->Mode() != mciStopped)
+        SetTrackBar(FMCI->Position());
     lbRecordTime->setText(
-        QStringLiteral("%1 s").arg(qMax(0, TrackBar1->maximum() - Position) / 1000));
-    FSeekEnabled = true;
+        QStringLiteral("%1 s").arg(qMax(0, TrackBar1->maximum() - TrackBar1->value()) / 1000));
     UpdateState();
 }
 
@@ -532,9 +615,15 @@ void TfrmMediaPlayer::UpdateState() {
     aSkipBack->setEnabled(Opened);
     aSkipForward->setEnabled(Opened);
     TrackBar1->setEnabled(Opened);
-    lbTime->setText(Opened ? TimeText(TrackBar1->value()) + QStringLiteral(" / ") +
-                                 TimeText(FMCI->MediaLength())
-                           : QStringLiteral("0:00 / 0:00"));
+    QString Time = Opened ? TimeText(TrackBar1->value()) + QStringLiteral(" / ") +
+                                TimeText(FMCI->MediaLength())
+                          : QStringLiteral("0:00 / 0:00");
+    const TMCIMode Mode = Opened ? FMCI->Mode() : mciStopped;
+    if (Mode == mciPlaying)
+        Time += QStringLiteral("  Playing");
+    else if (Mode == mciPaused)
+        Time += QStringLiteral("  Paused");
+    lbTime->setText(Time);
 }
 
 // ---------------------------------------------------------------------------

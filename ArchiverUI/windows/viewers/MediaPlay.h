@@ -17,6 +17,7 @@ class QLabel;
 class QMenu;
 class QSplitter;
 class QTimer;
+class QSlider;
 class QToolButton;
 class QTreeView;
 class TCADModel;
@@ -97,6 +98,8 @@ public:
     QToolButton* btnPause = nullptr;
     QToolButton* btnStop = nullptr;
     QToolButton* btnSkipForward = nullptr;
+    QToolButton* btnMute = nullptr;
+    QSlider* tbVolume = nullptr;
     QComboBox* cbSpeed = nullptr;
     QSplitter* Splitter1 = nullptr;
     QTreeView* lvCADValues = nullptr;
@@ -108,6 +111,7 @@ public:
     QAction* aAutostart = nullptr;
     QAction* aSave = nullptr;
     QAction* aSkipBack = nullptr;
+    QAction* aMute = nullptr;
     QAction* aSkipForward = nullptr;
 
     static constexpr int TimerInterval = 200;
@@ -127,6 +131,10 @@ private:
     void aPauseExecute();
     void aStopExecute();
     void aSaveExecute();
+    void SetTrackBar(int Value);
+    void MediaNotify();
+    void ShowUnplayable();
+    void VolumeChanged();
     void Timer1Timer();
     void TrackBar1Change(int Value);
     void UpdateState();

@@ -29,6 +29,10 @@ constexpr const char* cmdSeek = "seek %S to %d";
 constexpr const char* cmdMode = "status %S mode";
 constexpr const char* cmdSpeed = "set %S speed %d";
 constexpr const char* cmdStatusSpeed = "status %S speed";
+constexpr const char* cmdVolume = "setaudio %S volume to %d";
+constexpr const char* cmdAudioOff = "setaudio %S off";
+constexpr const char* cmdAudioOn = "setaudio %S on";
+constexpr const char* cmdFailed = "status %S failed";
 
 // Milliseconds since the system started, as the alias of a new device.
 QString TickCountText() {
@@ -220,6 +224,10 @@ bool TMCICommandDevice::SendString(const QString& Command, QString* Answer) {
                     M->PlayPending = false;
                     M->Player->pause();
                     M->Mode = mciPaused;
+                } else if (M->Mode == mciStopped && !M->Failed && !M->Ended) {
+                    // Paused where it stands, without a sound: a seek while
+                    // paused stops the device, and this takes it back.
+                    M->Mode = mciPaused;
                 }
                 Ok = true;
             } else if (Verb == QLatin1String("resume")) {
@@ -256,6 +264,20 @@ bool TMCICommandDevice::SendString(const QString& Command, QString* Answer) {
                 }
             } else if (Verb == QLatin1String("set")) {
                 Ok = Set(*M, Item);
+            } else if (Verb == QLatin1String("setaudio")) {
+                qint64 Volume = 0;
+                if (Item == QLatin1String("off") || Item == QLatin1String("on")) {
+                    M->Output->setMuted(Item == QLatin1String("off"));
+                    Ok = true;
+                } else if (Args.size() == 3 &&
+                           Args.at(0).compare(QLatin1String("volume"), Qt::CaseInsensitive) == 0 &&
+                           Args.at(1).compare(QLatin1String("to"), Qt::CaseInsensitive) == 0 &&
+                           ParseInt(Args.at(2), Volume) && Volume >= 0 && Volume <= 1000) {
+                    M->Output->setVolume(static_cast<float>(Volume) / 1000.0f);
+                    Ok = true;
+                } else {
+                    Ok = Fail(QStringLiteral("unsupported audio setting %1").arg(Item));
+                }
             } else if (Verb == QLatin1String("status")) {
                 Ok = Status(*M, Item, Result);
             } else {
@@ -452,6 +474,8 @@ bool TMCICommandDevice::Status(TMedia& M, const QString& Item, QString& Answer) 
             Answer = QStringLiteral("stopped");
     } else if (Item == QLatin1String("speed")) {
         Answer = QString::number(M.Speed);
+    } else if (Item == QLatin1String("failed")) {
+        Answer = M.Failed ? QStringLiteral("true") : QStringLiteral("false");
     } else if (Item == QLatin1String("ready")) {
         Answer = M.Loaded() ? QStringLiteral("true") : QStringLiteral("false");
     } else if (Item == QLatin1String("device type")) {
@@ -499,6 +523,7 @@ bool TMCIPlayer::Open(const QString& WavFileName, const QString& FileExtension) 
     Command(cmdTimeFormat, FDeviceName);
     FMediaLength = ToInt(Command(cmdLength, FDeviceName));
     FOpened = true;
+    ApplyVolume();
     return true;
 }
 
@@ -536,6 +561,22 @@ TMCIMode TMCIPlayer::Mode() const {
     if (Answer.compare(QLatin1String("paused"), Qt::CaseInsensitive) == 0)
         return mciPaused;
     return mciUnknown;
+}
+
+void TMCIPlayer::SetVolume(int Percent, bool Muted) {
+    FVolume = qBound(0, Percent, 100);
+    FMuted = Muted;
+    if (FOpened)
+        ApplyVolume();
+}
+
+void TMCIPlayer::ApplyVolume() const {
+    Command(cmdVolume, FDeviceName, QString::number(FVolume * 10));
+    Command(FMuted ? cmdAudioOff : cmdAudioOn, FDeviceName);
+}
+
+bool TMCIPlayer::Failed() const {
+    return FOpened && Command(cmdFailed, FDeviceName) == QLatin1String("true");
 }
 
 void TMCIPlayer::SetPaused(bool Value) {

@@ -19,7 +19,8 @@ enum TMCIMode { mciPlaying, mciStopped, mciPaused, mciUnknown };
 //   play NAME [from MS] [to MS], pause NAME, resume NAME, stop NAME
 //   seek NAME to MS|start|end
 //   set NAME time format milliseconds|ms, set NAME speed N (1000 = normal)
-//   status NAME length|position|mode|speed|ready|time format|device type
+//   setaudio NAME volume to N (0 to 1000), setaudio NAME off|on (mute)
+//   status NAME length|position|mode|speed|ready|failed|time format|device type
 // Keywords and aliases are compared without regard to case. The file name
 // of an open may stand quoted or unquoted, blanks included. Lengths and
 // positions are milliseconds; modes "playing", "paused", "stopped" and
@@ -101,6 +102,13 @@ public:
     // Thousandths of the normal speed.
     int Speed() const;
     void SetSpeed(int Thousandths);
+    // Volume in percent and mute, kept for every file opened later too.
+    void SetVolume(int Percent, bool Muted);
+    int Volume() const { return FVolume; }
+    bool Muted() const { return FMuted; }
+    // The open file turned out to be one the back end cannot play (a
+    // damaged recording); known once it tried.
+    bool Failed() const;
 
     const QString& DeviceName() const { return FDeviceName; }
     TMCICommandDevice* Device() const { return FDevice; }
@@ -119,4 +127,8 @@ private:
     bool FOpened = false;
     QString FDeviceName;
     int FMediaLength = 0;
+    int FVolume = 100;
+    bool FMuted = false;
+
+    void ApplyVolume() const;
 };

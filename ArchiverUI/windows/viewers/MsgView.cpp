@@ -1,7 +1,9 @@
 #include "MsgView.h"
 
 #include "DataCache.h"
+#include "Manual.h"
 #include "RtfDocument.h"
+#include "TextMarks.h"
 #include "VQDesktop.h"
 #include "VQFileDialog.h"
 #include "VQMessageBox.h"
@@ -59,6 +61,7 @@ QString LinkTarget(const QString& Text) {
 
 TfrmMessageView::TfrmMessageView(QWidget* Owner) : QWidget(Owner) {
     setObjectName(QStringLiteral("frmMessageView"));
+    SetManualPage(this, QStringLiteral("message-view"));
     setWindowTitle(QStringLiteral("Message viewer"));
     setAccessibleName(QStringLiteral("Message viewer"));
 
@@ -235,7 +238,14 @@ void TfrmMessageView::SetLoading(bool Value) {
         aExport->setText(QStringLiteral("Ex&port"));
         aExport->setToolTip(QStringLiteral("Save text to file"));
         btnExport->setAccessibleName(QStringLiteral("Export"));
+        // Marked once the whole transcript is there.
+        FMarked = MarkPhrases(RichEdit1, FPhrases);
     }
+}
+
+void TfrmMessageView::SetHighlight(const QStringList& Phrases) {
+    FPhrases = Phrases;
+    FMarked = MarkPhrases(RichEdit1, FPhrases);
 }
 
 void TfrmMessageView::OptionsChanged() {
@@ -249,7 +259,7 @@ bool TfrmMessageView::ExportTo(const QString& FileName, int FilterIndex, QString
     const QByteArray Data = FilterIndex == 2
                                 ? PlainText().toUtf8()
                                 : TRtfWriter::Write(RtfDocumentOf(*RichEdit1->document()));
-    return viewer_files::WritePrivateFile(FileName, Data, Error);
+    return viewer_files::SaveUserFile(FileName, Data, Error);
 }
 
 void TfrmMessageView::aExportExecute() {

@@ -5,6 +5,7 @@
 
 #include <QColor>
 #include <QString>
+#include <QStringList>
 #include <QWidget>
 
 #include <functional>
@@ -41,6 +42,10 @@ public:
     // The progress bar shows and "Export" becomes "Cancel".
     bool Loading() const;
     void SetLoading(bool Value);
+    // Phrases marked in the transcript (a text search's); marked again
+    // whenever loading ends. How many places are marked now.
+    void SetHighlight(const QStringList& Phrases);
+    int MarkedCount() const { return FMarked; }
 
     std::function<void(QObject* Sender)> OnOptionsChanged;
     std::function<void(QObject* Sender)> OnCancelLoading;
@@ -72,4 +77,7 @@ private:
     void OptionsChanged();
     static void InsertWithLinks(QTextCursor& Cursor, const QString& Line,
                                 const QTextCharFormat& Format);
+
+    QStringList FPhrases;
+    int FMarked = 0;
 };

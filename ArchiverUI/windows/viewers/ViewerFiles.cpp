@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QSaveFile>
 
 #include <cerrno>
 #include <cstring>
@@ -168,6 +169,59 @@ bool WritePrivateFile(const QString& Target, const QByteArray& Data, QString* Er
         SetError(Error, SystemError(QStringLiteral("Cannot write"), Target));
         return false;
     });
+}
+
+namespace {
+
+// QSaveFile writes through a link to its target; a link under the chosen
+// name (planted in a shared folder) is replaced instead, as the viewer's
+// own files do.
+void DropLink(const QString& Target) {
+    if (QFileInfo(Target).isSymLink())
+        ::unlink(QFile::encodeName(Target).constData());
+}
+
+} // namespace
+
+bool SaveUserFile(const QString& Target, const QByteArray& Data, QString* Error) {
+    DropLink(Target);
+    QSaveFile Out(Target);
+    if (!Out.open(QIODevice::WriteOnly) || Out.write(Data) != Data.size() || !Out.commit()) {
+        SetError(Error, QStringLiteral("Cannot write %1: %2").arg(Target, Out.errorString()));
+        return false;
+    }
+    return true;
+}
+
+bool CopyToUserFile(const QString& Source, const QString& Target, QString* Error) {
+    QFile In(Source);
+    if (!In.open(QIODevice::ReadOnly)) {
+        SetError(Error, QStringLiteral("Cannot open %1: %2").arg(Source, In.errorString()));
+        return false;
+    }
+    DropLink(Target);
+    QSaveFile Out(Target);
+    if (!Out.open(QIODevice::WriteOnly)) {
+        SetError(Error, QStringLiteral("Cannot write %1: %2").arg(Target, Out.errorString()));
+        return false;
+    }
+    QByteArray Buffer(1 << 20, Qt::Uninitialized);
+    for (;;) {
+        const qint64 Got = In.read(Buffer.data(), Buffer.size());
+        if (Got < 0) {
+            SetError(Error, QStringLiteral("Cannot read %1: %2").arg(Source, In.errorString()));
+            return false; // the unfinished copy is discarded with Out
+        }
+        if (Got == 0)
+            break;
+        if (Out.write(Buffer.constData(), Got) != Got)
+            break; // commit() reports the error
+    }
+    if (!Out.commit()) {
+        SetError(Error, QStringLiteral("Cannot write %1: %2").arg(Target, Out.errorString()));
+        return false;
+    }
+    return true;
 }
 
 bool RemoveFile(const QString& FileName) {

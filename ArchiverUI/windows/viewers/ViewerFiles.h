@@ -29,6 +29,14 @@ bool CopyPrivateFile(const QString& Source, const QString& Target, QString* Erro
 // Writes Data to Target the same way: a new private file renamed over it.
 bool WritePrivateFile(const QString& Target, const QByteArray& Data, QString* Error = nullptr);
 
+// Files the operator saves to a place of their own choosing. Written through
+// QSaveFile: nothing half-written is left and a failure keeps the old file;
+// the operator's umask decides a new file's mode, a replaced file keeps its
+// permissions. Source is read in pieces, so a long recording costs no
+// memory.
+bool SaveUserFile(const QString& Target, const QByteArray& Data, QString* Error = nullptr);
+bool CopyToUserFile(const QString& Source, const QString& Target, QString* Error = nullptr);
+
 // Deletes the file itself (a link is removed, not followed). True when it
 // is gone afterwards.
 bool RemoveFile(const QString& FileName);
