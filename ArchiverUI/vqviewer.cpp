@@ -139,6 +139,16 @@ int main(int argc, char** argv) {
     auto Data = std::make_unique<TCommonData>();
     CommonData = Data.get();
     MainWindow->AssignImages(CommonData->ActionGlyphs);
+    // A query file opens its window and runs; one that cannot be read says so.
+    const auto OpenFile = [Window = MainWindow.get()](const QString& File) {
+        try {
+            OpenQueryFile(File);
+        } catch (...) {
+            Window->AppException(std::current_exception());
+        }
+    };
+    // File > Open query... runs a saved query as a file given here does.
+    QObject::connect(MainWindow.get(), &TfrmMain::OpenQueryRequested, MainWindow.get(), OpenFile);
     MainWindow->show();
     // Settings that could not be read are reported once the window is up;
     // their defaults apply meanwhile, and the file is not touched.
@@ -154,17 +164,12 @@ int main(int argc, char** argv) {
     // status bar and in the error box like any other.
     if (QCoreApplication::arguments().contains(QStringLiteral("--connect")))
         QTimer::singleShot(0, MainWindow.get(), [Controller] { Controller->ConnectionOK(); });
-    // Each query file opens its window and runs; the first runs at once,
-    // the others wait for it in turn. A file that cannot be read says so.
+    // Each query file given opens; the first runs at once, the others wait
+    // for it in turn.
     if (const QStringList Files = QueryFiles(); !Files.isEmpty())
-        QTimer::singleShot(0, MainWindow.get(), [Files, Window = MainWindow.get()] {
-            for (const QString& File : Files) {
-                try {
-                    OpenQueryFile(File);
-                } catch (...) {
-                    Window->AppException(std::current_exception());
-                }
-            }
+        QTimer::singleShot(0, MainWindow.get(), [Files, OpenFile] {
+            for (const QString& File : Files)
+                OpenFile(File);
         });
     // 7.
     const int Result = Application.exec();

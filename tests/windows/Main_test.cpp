@@ -4,6 +4,7 @@
 #include "DataCache.h"
 #include "Main.h"
 #include "SettingsStore.h"
+#include "VQFileDialog.h"
 #include "VQMessageBox.h"
 #include "VersionInfo.h"
 
@@ -19,6 +20,7 @@
 #include <QMdiSubWindow>
 #include <QMenu>
 #include <QPointer>
+#include <QSignalSpy>
 #include <QTimer>
 #include <QToolBar>
 
@@ -131,7 +133,7 @@ TEST_F(MainWindowTest, StartsNotConnectedWithTheControllerAsListener) {
 
 TEST_F(MainWindowTest, MenusHoldTheirItemsInOrder) {
     EXPECT_EQ(Texts(Main->miFile->actions()),
-              QStringList({"&Query Builder", "Search Messages", "-", "E&xit"}));
+              QStringList({"&Open query...", "&Query Builder", "Search Messages", "-", "E&xit"}));
     EXPECT_EQ(Texts(Main->miView->actions()), QStringList({"Tool Bar"}));
     EXPECT_EQ(Texts(Main->miOptions->actions()), QStringList({"&Settings"}));
     EXPECT_EQ(
@@ -179,6 +181,20 @@ TEST_F(MainWindowTest, AutoQueryTitleFillsAGap) {
     Open("Query 2");
     Open("Query 3");
     EXPECT_EQ(Main->AutoQueryTitle("Query "), "Query 1");
+}
+
+TEST_F(MainWindowTest, OpenQueryAsksForAQueryFileAndHandsItOn) {
+    QSignalSpy Requested(Main.get(), &TfrmMain::OpenQueryRequested);
+    TVQFileDialog::SetNextAnswer(QStringLiteral("/tmp/calls.vqq"));
+    Main->aOpenQuery->trigger();
+    TVQFileDialog::SetNextAnswer(QString());
+    Main->aOpenQuery->trigger();
+    ASSERT_EQ(Requested.size(), 1);
+    EXPECT_EQ(Requested[0][0].toString(), QStringLiteral("/tmp/calls.vqq"));
+    EXPECT_EQ(TVQFileDialog::Asked().constFirst().Filter,
+              QStringLiteral("VQ query file (*.vqq)|*.vqq"));
+    EXPECT_EQ(Main->aOpenQuery->shortcut(), QKeySequence(QKeySequence::Open));
+    TVQFileDialog::ClearAsked();
 }
 
 TEST_F(MainWindowTest, WindowCommandsAreEnabledOnlyWithChildren) {

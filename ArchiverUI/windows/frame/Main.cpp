@@ -6,6 +6,7 @@
 #include "Manual.h"
 #include "SettingsDlg.h"
 #include "VQApplication.h"
+#include "VQFileDialog.h"
 #include "VQMessageBox.h"
 #include "VersionInfo.h"
 
@@ -158,6 +159,18 @@ void TfrmMain::CreateActions() {
         Make("aSearchText", QStringLiteral("Search Messages"),
              QStringLiteral("Search all records containing text.."), QKeySequence(Qt::Key_F3), 46);
     aExit = Make("aExit", QStringLiteral("E&xit"), QStringLiteral("Close all and exit"), {}, 8);
+    aOpenQuery =
+        Make("aOpenQuery", QStringLiteral("&Open query..."),
+             QStringLiteral("Open a saved query and run it"), QKeySequence(QKeySequence::Open), 28);
+    connect(aOpenQuery, &QAction::triggered, this, [this] {
+        TFileDialogRequest Request;
+        Request.Title = QStringLiteral("Open query");
+        Request.Filter = QStringLiteral("VQ query file (*.vqq)|*.vqq");
+        Request.DefaultExt = QStringLiteral(".vqq");
+        const QString FileName = TVQFileDialog::GetOpenFileName(this, Request);
+        if (!FileName.isEmpty())
+            emit OpenQueryRequested(FileName);
+    });
     WindowCascade1 =
         Make("WindowCascade1", QStringLiteral("&Cascade"), QStringLiteral("Cascade"), {}, 48);
     WindowTileHorizontal1 = Make("WindowTileHorizontal1", QStringLiteral("Tile &Horizontally"),
@@ -180,6 +193,7 @@ void TfrmMain::CreateMenus() {
     QMenuBar* MainMenu1 = menuBar();
     MainMenu1->setObjectName(QStringLiteral("MainMenu1"));
     miFile = MainMenu1->addMenu(QStringLiteral("&File"));
+    miFile->addAction(aOpenQuery);
     miFile->addAction(aNewQuery);
     miFile->addAction(aSearchText);
     miFile->addSeparator();

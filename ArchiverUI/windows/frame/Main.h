@@ -53,6 +53,12 @@ public:
     explicit TfrmMain(QWidget* Owner = nullptr);
     ~TfrmMain() override;
 
+signals:
+    // File > Open query...: the operator chose a query file to run in a
+    // result window of its own; the program's start-up code opens it.
+    void OpenQueryRequested(const QString& FileName);
+
+public:
     // The first "Base1", "Base2", ... that no open child window has as its
     // caption, compared without regard to case.
     QString AutoQueryTitle(const QString& Base) const;
@@ -105,6 +111,7 @@ public:
     QAction* aNewQuery = nullptr;
     QAction* aSearchText = nullptr;
     QAction* aExit = nullptr;
+    QAction* aOpenQuery = nullptr;
     QAction* WindowCascade1 = nullptr;
     QAction* WindowTileHorizontal1 = nullptr;
     QAction* WindowTileVertical1 = nullptr;
