@@ -226,8 +226,16 @@ void TfrmMain::CreateMenus() {
     aManual->setShortcut(QKeySequence(Qt::Key_F1));
     // The page of the window that has the focus: the result window, or the
     // player, message view or fax browser docked in it.
-    connect(aManual, &QAction::triggered, this,
-            [this] { ShowManual(this, ManualPageFor(QApplication::focusWidget())); });
+    connect(aManual, &QAction::triggered, this, [this] {
+        // From the menu the focus may be nowhere: then the active child's.
+        const QWidget* From = QApplication::focusWidget();
+        if (From == nullptr || !isAncestorOf(From))
+            if (QMdiSubWindow* Active = FClientArea->activeSubWindow())
+                From = Active->widget() != nullptr && Active->widget()->focusWidget() != nullptr
+                           ? Active->widget()->focusWidget()
+                           : Active->widget();
+        ShowManual(this, ManualPageFor(From));
+    });
     miHelp->addSeparator();
     About1 = miHelp->addAction(QStringLiteral("&About"));
     About1->setObjectName(QStringLiteral("About1"));

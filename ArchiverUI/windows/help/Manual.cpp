@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QDesktopServices>
+#include <QDialog>
 #include <QFile>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -203,7 +204,10 @@ TfrmManual* ShowManual(QWidget* From, const QString& Page) {
 
 void SetManualPage(QWidget* Window, const QString& Page) {
     Window->setProperty(PageProperty, Page);
-    if (!Window->isWindow())
+    // Only a dialog is a window of its own for good; a child window made
+    // without a parent goes into the workspace later, where the main
+    // window's F1 serves it (a second F1 there would make both ambiguous).
+    if (qobject_cast<QDialog*>(Window) == nullptr)
         return;
     auto* Key = new QShortcut(QKeySequence(Qt::Key_F1), Window);
     Key->setObjectName(QStringLiteral("scManual"));

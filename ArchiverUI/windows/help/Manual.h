@@ -47,8 +47,8 @@ QStringList ManualPages();
 // There is one manual window; a second call moves it and turns its page.
 TfrmManual* ShowManual(QWidget* From, const QString& Page);
 
-// Names the manual page that explains Window; for a top-level window also
-// makes F1 open it there.
+// Names the manual page that explains Window; for a dialog also makes F1
+// open it there.
 void SetManualPage(QWidget* Window, const QString& Page);
 // The page of the nearest window around Widget that names one; "index"
 // when none does.

@@ -123,13 +123,17 @@ void TfrmMediaPlayer::CreateControls() {
     connect(aSave, &QAction::triggered, this, &TfrmMediaPlayer::aSaveExecute);
     connect(aSkipBack, &QAction::triggered, this, [this] { Skip(-SkipMs); });
     connect(aSkipForward, &QAction::triggered, this, [this] { Skip(SkipMs); });
-    aMute = MakeAction(this, "aMute", QStringLiteral("Mute"),
-                       S->standardIcon(QStyle::SP_MediaVolumeMuted));
+    aMute =
+        MakeAction(this, "aMute", QStringLiteral("Mute"), S->standardIcon(QStyle::SP_MediaVolume));
     aMute->setCheckable(true);
     aMute->setShortcut(QKeySequence(Qt::Key_M));
     aMute->setShortcutContext(Qt::WidgetWithChildrenShortcut);
     addAction(aMute);
-    connect(aMute, &QAction::toggled, this, [this](bool) { VolumeChanged(); });
+    connect(aMute, &QAction::toggled, this, [this](bool Muted) {
+        aMute->setIcon(
+            style()->standardIcon(Muted ? QStyle::SP_MediaVolumeMuted : QStyle::SP_MediaVolume));
+        VolumeChanged();
+    });
 
     Splitter1 = new QSplitter(Qt::Vertical, this);
     Splitter1->setObjectName(QStringLiteral("Splitter1"));
