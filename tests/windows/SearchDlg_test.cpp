@@ -717,7 +717,7 @@ TEST_F(SearchDlgTest, ControlsCarryTheirNamesAndAScreenReaderCanReadThem) {
         EXPECT_EQ(D->aAddHistItem->toolTip(),
                   QStringLiteral("Add phrase from history to phrase list"));
         EXPECT_TRUE(D->btnSearch->isDefault());
-        EXPECT_FALSE(D->HelpBtn->isEnabled());
+        EXPECT_TRUE(D->HelpBtn->isEnabled());
         EXPECT_TRUE(D->rbAllOf->isChecked());
         EXPECT_EQ(D->RichEdit1->lineWrapMode(), QPlainTextEdit::NoWrap);
         EXPECT_EQ(D->cbSource->itemText(0), QStringLiteral("All database records"));

@@ -83,7 +83,7 @@ TEST_F(SettingsDialogTest, ControlsHaveTheirLimits) {
     EXPECT_EQ(Dialog->seMaxRecords->MaxLength(), 6);
     EXPECT_EQ(Dialog->edPassword->echoMode(), QLineEdit::Password);
     EXPECT_TRUE(Dialog->OKBtn->isDefault());
-    EXPECT_FALSE(Dialog->HelpBtn->isEnabled());
+    EXPECT_TRUE(Dialog->HelpBtn->isEnabled());
     EXPECT_EQ(Dialog->lblWarning->text(), "Warning: URL is empty or consists unsafe characters");
     EXPECT_TRUE(Dialog->lblWarning->font().bold());
     Dialog->close();
