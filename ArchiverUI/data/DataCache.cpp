@@ -10,8 +10,10 @@
 #include <QThread>
 #include <QTimer>
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 TDBConnection* DBConnection = nullptr;
@@ -382,6 +384,7 @@ TDBConnection::TDBConnection() {
 
 TDBConnection::~TDBConnection() {
     Shutdown();
+    Guarded([this] { AbandonReconnect(); });
     Guarded([this] { FreeAllJobs(); });
     if (FConnected) {
         FConnected = false;
@@ -400,6 +403,9 @@ void TDBConnection::ResetStatus() {
 }
 
 void TDBConnection::SetConnected(bool Value) {
+    // An explicit connect or disconnect ends a reconnect round; its jobs
+    // go with it, as with any disconnect.
+    AbandonReconnect();
     if (Value == FConnected)
         return;
     if (!Value) {
@@ -541,6 +547,8 @@ State TDBConnection::PollStatus() {
 }
 
 bool TDBConnection::Ready() {
+    if (FReconnect)
+        return false;
     std::exception_ptr PollError;
     try {
         FState = PollStatus();
@@ -548,67 +556,188 @@ bool TDBConnection::Ready() {
     } catch (...) {
         PollError = std::current_exception();
     }
-    // A poll that fails right after a reconnect of this round is not
-    // answered by yet another round: a server that accepts connections but
-    // cannot report its state would otherwise keep the GUI thread in
-    // reconnect rounds for ever.
+    // A poll that fails right after a reconnect is not answered by yet
+    // another round: a server that accepts connections but cannot report
+    // its state would otherwise be reconnected to for ever.
     if (FReconnecting)
         std::rethrow_exception(PollError);
+    BeginReconnect(PollError);
+    return false;
+}
 
+struct TDBConnection::TReconnectRound {
+    quint32 Serial = 0;
     TJobList Copies;
+    std::exception_ptr PollError;
+    int Attempt = 0;
+    QTimer Pause;
+    std::thread Worker;
+    std::atomic<bool> WorkerDone{false};
+    std::chrono::steady_clock::time_point Started;
+
+    ~TReconnectRound() {
+        if (Worker.joinable())
+            Worker.join();
+    }
+};
+
+namespace {
+
+QString ReconnectingText(int Attempt) {
+    return QStringLiteral("Connection lost; reconnecting (attempt %1 of %2)...")
+        .arg(Attempt)
+        .arg(TDBConnection::ReconnectAttempts);
+}
+
+} // namespace
+
+void TDBConnection::BeginReconnect(std::exception_ptr PollError) {
+    auto Round = std::make_unique<TReconnectRound>();
+    Round->Serial = ++FReconnectSerial;
+    Round->PollError = PollError;
+    // The copies go out again, as new jobs, once the connection is back.
     for (const auto& Job : FCaches) {
         std::unique_ptr<TVQArcCache> Copy = Job->Clone();
         Copy->FTransactionID = 0;
         Copy->FStatus = jsExecWaiting;
-        Copies.push_back(std::move(Copy));
+        Round->Copies.push_back(std::move(Copy));
     }
-    struct TRound {
-        bool& Flag;
-        explicit TRound(bool& F) : Flag(F) { Flag = true; }
-        ~TRound() { Flag = false; }
-    } Round(FReconnecting);
-    for (int Attempt = 0; Attempt < ReconnectAttempts; ++Attempt) {
-        QThread::msleep(static_cast<unsigned long>(FReconnectDelay));
-        const auto Started = std::chrono::steady_clock::now();
-        if (Reconnect()) {
-            RestartJobs(Copies);
-            Copies.clear();
-            try {
-                return Ready();
-            } catch (...) {
-                // What the operator is told about is the poll that failed
-                // first, not whatever the restart ran into.
-                std::rethrow_exception(PollError);
-            }
-        }
-        // An attempt that kept the window waiting longer than the pause
-        // between attempts met a server that takes connections and does
-        // not answer (the library bounds that wait): more attempts would
-        // only keep the window waiting again.
-        if (std::chrono::steady_clock::now() - Started >
-            std::chrono::milliseconds(ReconnectDelayMs))
-            break;
-    }
-    Copies.clear();
-    std::rethrow_exception(PollError);
+    Round->Pause.setSingleShot(true);
+    QObject::connect(&Round->Pause, &QTimer::timeout, FHandle.get(),
+                     [this] { StartReconnectAttempt(); });
+    FReconnect = std::move(Round);
+    // Not connected while the round runs: nothing asks the library for
+    // anything until the round has ended. The jobs stay in the list, so
+    // their windows keep what they have until the outcome is known.
+    FConnected = false;
+    FStatusString = ReconnectingText(1);
+    FStartTimer->stop();
+    SetScreenCursor(crDefault);
+    FReconnect->Pause.start(FReconnectDelay);
 }
 
-bool TDBConnection::Reconnect() {
-    SetConnected(false);
-    try {
-        SetConnected(true);
-    } catch (const EDllException&) {
-        // A failed attempt; the caller tries again or gives up.
+void TDBConnection::StartReconnectAttempt() {
+    TReconnectRound& Round = *FReconnect;
+    ++Round.Attempt;
+    FStatusString = ReconnectingText(Round.Attempt);
+    Round.Started = std::chrono::steady_clock::now();
+    Round.WorkerDone = false;
+    Round.Worker = std::thread([this, Serial = Round.Serial, Done = &Round.WorkerDone, Host = FHost,
+                                Port = static_cast<int>(FPort), Pass = Password()] {
+        int Code = -1;
+        std::exception_ptr Error;
         try {
-            SetConnected(false);
+            Iface().Disconnect();
+            Code = Iface().Connect(Host, Port, Pass);
+        } catch (...) {
+            // Handed to the GUI thread, which decides what the attempt was.
+            Error = std::current_exception();
+        }
+        QMetaObject::invokeMethod(
+            FHandle.get(),
+            [this, Serial, Code, Error] { ReconnectAttemptDone(Serial, Code, Error); },
+            Qt::QueuedConnection);
+        *Done = true;
+    });
+}
+
+void TDBConnection::ReconnectAttemptDone(quint32 Serial, int Code, std::exception_ptr Error) {
+    // An outcome of a round that was abandoned meanwhile.
+    if (!FReconnect || FReconnect->Serial != Serial)
+        return;
+    TReconnectRound& Round = *FReconnect;
+    if (Round.Worker.joinable())
+        Round.Worker.join();
+    bool Connected = false;
+    if (!Error) {
+        try {
+            CheckConnectResult(Code);
+            Connected = true;
         } catch (const EDllException&) {
-            // Only whether the attempt connected counts here.
+            // A failed attempt: the next one, or the end of the round.
         }
     }
-    return FConnected;
+    if (Connected) {
+        std::unique_ptr<TReconnectRound> Done = std::move(FReconnect);
+        FConnected = true;
+        struct TRestarting {
+            bool& Flag;
+            explicit TRestarting(bool& F) : Flag(F) { Flag = true; }
+            ~TRestarting() { Flag = false; }
+        } Restarting(FReconnecting);
+        try {
+            RestartJobs(Done->Copies);
+            Done->Copies.clear();
+            if (FConnected)
+                FState = PollStatus();
+        } catch (...) {
+            // Runs from the event loop, which must not see it; what the
+            // operator is told about is the poll that failed first, not
+            // whatever the restart ran into.
+            FailReconnect(Done->PollError);
+            return;
+        }
+        ScheduleWaitingJobs();
+        return;
+    }
+    // An attempt that took longer than the pause between attempts met a
+    // server that takes connections and does not answer (the library
+    // bounds that wait): more attempts would only wait as long again.
+    const bool Slow = std::chrono::steady_clock::now() - Round.Started >
+                      std::chrono::milliseconds(ReconnectDelayMs);
+    if (Round.Attempt >= ReconnectAttempts || Slow) {
+        const std::exception_ptr PollError = Round.PollError;
+        FReconnect.reset();
+        FailReconnect(PollError);
+        return;
+    }
+    FStatusString = ReconnectingText(Round.Attempt + 1);
+    Round.Pause.start(FReconnectDelay);
+}
+
+void TDBConnection::FailReconnect(std::exception_ptr PollError) {
+    FReconnect.reset();
+    FConnected = false;
+    try {
+        Iface().Disconnect();
+    } catch (const EDllException&) {
+        // The lost connection is what the status reports.
+    }
+    FreeAllJobs();
+    FStatusString = ExceptionMessage(PollError);
+    FState = stFailed;
+    SetScreenCursor(crDefault);
+    BroadcastMsg(WM_DB_CONNECTIONLOST, 0, 0);
+}
+
+void TDBConnection::AbandonReconnect() {
+    if (!FReconnect)
+        return;
+    std::unique_ptr<TReconnectRound> Round = std::move(FReconnect);
+    Round->Pause.stop();
+    if (Round->Worker.joinable()) {
+        // The library's thread may be waiting for this thread to take a
+        // record while the attempt waits for it to end.
+        while (!Round->WorkerDone) {
+            QCoreApplication::sendPostedEvents(FHandle.get(), NotifyEventType);
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        Round->Worker.join();
+        try {
+            Iface().Disconnect();
+        } catch (const EDllException&) {
+            // Whatever the attempt left open is closed; nothing to report.
+        }
+    }
+    Round.reset();
+    FreeAllJobs();
 }
 
 bool TDBConnection::ConnectionOK() {
+    // Not while a lost connection is being opened again: the round's
+    // outcome decides.
+    if (FReconnect)
+        return false;
     if (!FConnected)
         SetConnected(true);
     FState = PollStatus();
@@ -622,6 +751,9 @@ int TDBConnection::GetServerType() {
 void TDBConnection::RestartJobs(const TJobList& AJobs) {
     FreeAllJobs();
     for (const auto& Job : AJobs) {
+        // Its window closed while the connection was away.
+        if (Job->FHWndForNotify.isNull())
+            continue;
         std::unique_ptr<TVQArcCache> Copy = Job->Clone();
         Iface().CancelOperation(Copy->FJob, Copy->FTransactionID);
         SendDBMessage(Copy->FHWndForNotify, WM_DB_CONNECTIONLOST, 0, 0);
@@ -737,6 +869,16 @@ QList<QObject*> TDBConnection::Forms() const {
 }
 
 TVQArcCache* TDBConnection::AddJob(std::unique_ptr<TVQArcCache> Job) {
+    if (FReconnect) {
+        // Waits for the round like the jobs before it, and goes out again
+        // with them once the connection is back.
+        std::unique_ptr<TVQArcCache> Copy = Job->Clone();
+        TVQArcCache* Added = Job.get();
+        AddForm(Added->FHWndForNotify.data());
+        FReconnect->Copies.push_back(std::move(Copy));
+        FCaches.push_back(std::move(Job));
+        return Added;
+    }
     // A failing connect destroys the job here, which tells its window.
     SetConnected(true);
     TVQArcCache* Added = Job.get();
@@ -864,15 +1006,9 @@ QString TDBConnection::StatusString() {
         try {
             Ready();
         } catch (...) {
-            const QString Message = ExceptionMessage(std::current_exception());
-            try {
-                SetConnected(false);
-            } catch (const EDllException&) {
-                // The lost connection is what the status reports.
-            }
-            FStatusString = Message;
-            FState = stFailed;
-            BroadcastMsg(WM_DB_CONNECTIONLOST, 0, 0);
+            // Also what is not the library's: the status must say the
+            // connection is gone rather than the program end here.
+            FailReconnect(std::current_exception());
         }
     }
     SetScreenCursor(crDefault);

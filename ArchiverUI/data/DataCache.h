@@ -199,16 +199,20 @@ public:
     State ServerState() const { return FState; }
     qint32 MaxRecords();
     void SetMaxRecords(qint32 Value);
-    // False only while connected with the server failed.
-    bool Enabled() const { return !(FConnected && FState == stFailed); }
+    // False while connected with the server failed, and while a lost
+    // connection is being opened again.
+    bool Enabled() const { return !(FConnected && FState == stFailed) && !FReconnect; }
+    // A lost connection is being opened again, off the GUI thread; the
+    // status text tells the attempt.
+    bool Reconnecting() const { return FReconnect != nullptr; }
 
     // Tests other settings by connecting with them; raises the connect
     // failure. The previous connection state is restored afterwards.
     void CheckConnection(const QString& Host, quint32 port, const QString& password);
     // The one-second tick: starts waiting jobs.
     bool TimerProc();
-    // True when the server is ready and no job waits for results;
-    // reconnects after a failed poll.
+    // True when the server is ready and no job waits for results. A failed
+    // poll starts reconnecting (false until that has ended).
     bool Ready();
     // Connects if needed (may raise); true unless the server is failed.
     bool ConnectionOK();
@@ -269,7 +273,6 @@ protected:
     TVQArcCache* FindJob(quint32 Id);
     void CheckConnectResult(int Code);
     void FreeAllJobs();
-    bool Reconnect();
     State PollStatus();
     void ResetStatus();
     void NotifyWndProc(int Msg, quintptr WParam, quintptr LParam);
@@ -308,8 +311,21 @@ private:
     QTimer* FStartTimer = nullptr;
     int FStartDelay = FirstStartDelayMs;
 
-    // Set while a reconnect round runs, so that a poll failing again right
-    // after it does not start another round from inside this one.
+    // Reconnecting: the attempts run on a thread of their own, one after
+    // the pause, so that the window never waits for them; their outcome is
+    // taken in on the GUI thread.
+    struct TReconnectRound;
+    std::unique_ptr<TReconnectRound> FReconnect;
+    quint32 FReconnectSerial = 0;
+    void BeginReconnect(std::exception_ptr PollError);
+    void StartReconnectAttempt();
+    void ReconnectAttemptDone(quint32 Serial, int Code, std::exception_ptr Error);
+    void FailReconnect(std::exception_ptr PollError);
+    // Ends a round early (an explicit connect or disconnect, the end of the
+    // program): waits for its attempt and drops its jobs.
+    void AbandonReconnect();
+    // Set while the jobs of a successful round are restarted, so that a
+    // poll failing again right then ends the round instead of starting one.
     bool FReconnecting = false;
 
     std::mutex FHandOverLock;

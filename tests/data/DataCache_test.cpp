@@ -64,6 +64,25 @@ template <typename TFunc> bool RunOnLibraryThread(TFunc F) {
     return Returned;
 }
 
+// The status poll that finds the connection lost starts a reconnect round
+// and returns at once; the round ends later, on the event loop. Gives the
+// status the round ended with.
+QString LoseConnection(TDBConnection& Conn) {
+    const QString During = Conn.StatusString();
+    EXPECT_TRUE(During.startsWith(QStringLiteral("Connection lost; reconnecting")))
+        << qPrintable(During);
+    // The attempts come after the call, on the event loop.
+    EXPECT_TRUE(Conn.Reconnecting());
+    EXPECT_FALSE(Conn.Enabled());
+    EXPECT_FALSE(Conn.ConnectionOK());
+    for (int I = 0; I < 3000 && Conn.Reconnecting(); ++I) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(5);
+    }
+    EXPECT_FALSE(Conn.Reconnecting());
+    return Conn.LastStatus();
+}
+
 class ControllerTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -884,7 +903,7 @@ TEST_F(ControllerTest, AServerThatDiesIsRetriedFourTimesThenEveryFormHears) {
     Fake.StatusFailure = {1, "communication_error"};
     Fake.StatusFailures = 1;
     Fake.ConnectCode = 4;
-    EXPECT_EQ(Conn->StatusString(), QStringLiteral("communication_error"));
+    EXPECT_EQ(LoseConnection(*Conn), QStringLiteral("communication_error"));
     EXPECT_EQ(Fake.ConnectCalls - ConnectsBefore, 4);
     EXPECT_FALSE(Conn->Connected());
     EXPECT_EQ(Conn->ServerState(), stFailed);
@@ -906,7 +925,7 @@ TEST_F(ControllerTest, AReconnectRestartsTheJobsUnderNewIds) {
     Fake.StatusFailures = 1;
     Fake.ConnectCodes = {4, 0};
     Conn->Tick = 160;
-    EXPECT_EQ(Conn->StatusString(), QStringLiteral("Processing..."));
+    EXPECT_EQ(LoseConnection(*Conn), QStringLiteral("Processing..."));
     EXPECT_TRUE(Conn->Connected());
     ASSERT_EQ(Conn->JobCount(), 2);
     TVQArcCache* First = Conn->Jobs(0);
@@ -948,7 +967,7 @@ TEST_F(ControllerTest, AJobHandleTakesARestartedCopyOnlyWhenNothingHadArrived) {
         Fake.StatusFailures = 1;
         Fake.ConnectCodes = {0};
         Conn->Tick += 10;
-        Conn->StatusString();
+        LoseConnection(*Conn);
         TTestWindow::Pump();
         TTestWindow::Pump();
         EXPECT_EQ(Rows, Before);
@@ -966,7 +985,7 @@ TEST_F(ControllerTest, AServerThatConnectsButCannotReportIsGivenUpAfterOneRound)
     const int ConnectsBefore = Fake.ConnectCalls;
     Fake.StatusFailure = {1, "selector_error"};
     Fake.StatusFailures = -1;
-    EXPECT_EQ(Conn->StatusString(), QStringLiteral("selector_error"));
+    EXPECT_EQ(LoseConnection(*Conn), QStringLiteral("selector_error"));
     EXPECT_EQ(Fake.ConnectCalls - ConnectsBefore, 1);
     EXPECT_FALSE(Conn->Connected());
     TTestWindow::Pump();
@@ -1139,7 +1158,7 @@ TEST_F(LiveServerTest, AfterAServerRestartTheRunningJobIsSentAgain) {
     ASSERT_TRUE(PumpUntil([&] { return W1->Count(WM_DB_SELECTRESULT) > 0; }));
     ASSERT_EQ(FServer->Restart(), TLiveServer::TStart::Serving) << qPrintable(FServer->Error());
     const size_t Before = W1->Received.size();
-    Conn->StatusString();
+    LoseConnection(*Conn);
     EXPECT_TRUE(Conn->Connected());
     ASSERT_EQ(Conn->JobCount(), 1);
     EXPECT_EQ(W1->Count(WM_DB_CONNECTIONLOST), 1);

@@ -521,6 +521,7 @@ TEST_F(QueryBuilderTest, AfterAReconnectTheListComesFromTheRestartedJob) {
     // reconnects and starts both jobs again.
     ASSERT_EQ(Server->Restart(), TLiveServer::TStart::Serving) << qPrintable(Server->Error());
     DBConnection->StatusString();
+    ASSERT_TRUE(PumpUntil([&] { return !DBConnection->Reconnecting(); }));
     ASSERT_TRUE(DBConnection->Connected());
     ASSERT_TRUE(PumpUntil([&] { return !Builder->Busy() && DBConnection->JobCount() == 0; }));
     EXPECT_EQ(UserList->Count(), TestArchiveListCount(0));
