@@ -591,7 +591,6 @@ TEST_F(QueryBuilderSlowListTest, AConnectionLostWhileTheListLoadsIsToldAndNoPart
     ASSERT_TRUE(PumpUntil([&] { return UserList->Count() >= 4; }));
     ASSERT_TRUE(Builder->Busy());
     EXPECT_TRUE(Builder->pbUsers->isVisible());
-    EXPECT_TRUE(Builder->lblUsers->isVisible());
     Server->Kill();
     // The main window's timer asks for the server's state, which finds the
     // connection gone.
@@ -601,7 +600,6 @@ TEST_F(QueryBuilderSlowListTest, AConnectionLostWhileTheListLoadsIsToldAndNoPart
     }));
     EXPECT_EQ(UserList->Count(), 0);
     EXPECT_EQ(Builder->lvUsers->UsersModel()->rowCount(), 0);
-    EXPECT_FALSE(Builder->pbUsers->isVisible());
     EXPECT_EQ(Builder->lblUsers->text(),
               QStringLiteral("The user list could not be loaded: The connection to the server "
                              "was lost"));
