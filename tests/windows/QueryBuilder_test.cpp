@@ -26,6 +26,7 @@
 #include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QToolButton>
 
 #include <set>
@@ -534,6 +535,9 @@ TEST_F(QueryBuilderTest, AfterAReconnectTheListComesFromTheRestartedJob) {
 }
 
 TEST_F(QueryBuilderTest, TheMainWindowsCommandOpensTheDialogTitledAfterTheOpenWindows) {
+    // The other tests of this program (and its repeats) run without them.
+    const auto Uninstall =
+        qScopeGuard([Busy = TfrmMain::IsServerBusy] { TfrmMain::IsServerBusy = Busy; });
     InstallViewerWindows();
     TfrmMain Main;
     Main.show();
