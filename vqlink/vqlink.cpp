@@ -15,6 +15,10 @@
 #include <mutex>
 #include <string>
 
+// Hosts read the bound from the public header.
+static_assert(ConnectionManager::DEFAULT_CALL_TIMEOUT == VQLINK_CALL_TIMEOUT_MS,
+              "the published call bound is the one the library applies");
+
 namespace {
 
 const char* const MAIN_UNIT = "vqlink/vqlink";

@@ -48,6 +48,12 @@ enum {
     VQLINK_UNKNOWN_ERROR = 3, /* anything else; the message is "Unknown exception" */
 };
 
+/* The bound, in milliseconds, of every call to the server and of Connect's
+   handshake, unless the debug configuration's "call_timeout" section sets
+   another. A host that waits for a job's results waits no longer than this
+   for the server's next answer either. */
+#define VQLINK_CALL_TIMEOUT_MS 30000
+
 /* Connect's result. */
 enum {
     VQLINK_CONNECTED = 0,                /* connected: the server accepted the password */

@@ -17,7 +17,10 @@ enum TOutcome { oFinished, oFailed, oCancelled, oLost };
 
 } // namespace
 
-TJobHandle::TJobHandle(QObject* Owner) : QObject(Owner) {}
+TJobHandle::TJobHandle(QObject* Owner) : QObject(Owner), FAnswerTimer(new QTimer(this)) {
+    FAnswerTimer->setSingleShot(true);
+    connect(FAnswerTimer, &QTimer::timeout, this, &TJobHandle::AnswerOverdue);
+}
 
 TJobHandle::~TJobHandle() {
     FActive = false;
@@ -58,6 +61,7 @@ void TJobHandle::Start(TSearchOptions& Options) {
 }
 
 template <typename TData> void TJobHandle::StartWith(Operation Kind, TData& Data) {
+    FAnswerTimer->stop();
     if (FActive) {
         // The job being replaced ends without a word: its owner asked for
         // the new one.
@@ -100,6 +104,36 @@ template <typename TData> void TJobHandle::StartWith(Operation Kind, TData& Data
         emit WaitingForServer();
     else
         emit Started();
+    WatchAnswer();
+}
+
+void TJobHandle::SetAnswerLimit(int Ms) {
+    FAnswerLimit = qMax(0, Ms);
+    WatchAnswer();
+}
+
+void TJobHandle::WatchAnswer() {
+    // A job that waits its turn has asked the server nothing yet.
+    if (FAnswerLimit > 0 && FActive && !FEnding && !Waiting())
+        FAnswerTimer->start(FAnswerLimit);
+    else
+        FAnswerTimer->stop();
+}
+
+void TJobHandle::AnswerOverdue() {
+    if (!FActive || FEnding || Waiting())
+        return;
+    FActive = false;
+    if (DBConnection != nullptr) {
+        try {
+            DBConnection->CancelJob(this);
+        } catch (const EDllException&) {
+            // The job is freed here all the same; that the server did not
+            // answer is what the owner hears, and all it can act on.
+        }
+    }
+    End(oFailed, QStringLiteral("No answer from the server within %1 s")
+                     .arg(QString::number(FAnswerLimit / 1000.0)));
 }
 
 void TJobHandle::Complete() {
@@ -113,6 +147,7 @@ void TJobHandle::Cancel() {
     if (!FActive)
         return;
     FActive = false;
+    FAnswerTimer->stop();
     std::exception_ptr Error;
     if (DBConnection != nullptr) {
         try {
@@ -131,6 +166,7 @@ void TJobHandle::Cancel() {
 void TJobHandle::End(int Outcome, const QString& Text) {
     FActive = false;
     FEnding = false;
+    FAnswerTimer->stop();
     switch (Outcome) {
     case oFinished:
         emit Finished();
@@ -149,8 +185,10 @@ void TJobHandle::End(int Outcome, const QString& Text) {
 
 bool TJobHandle::event(QEvent* Event) {
     if (Event->type() == JobStartedEvent()) {
-        if (FActive)
+        if (FActive) {
             emit Started();
+            WatchAnswer();
+        }
         return true;
     }
     if (!IsDBMessage(Event))
@@ -198,6 +236,7 @@ void TJobHandle::Deliver(const TDBMessage& Message) {
         return;
     }
     ++FReceived;
+    WatchAnswer();
     switch (Message.Msg()) {
     case WM_DB_SELECTRESULT: {
         const auto* R = Message.Record<IPC_DA_DBClient::TSelectResult>();
@@ -272,6 +311,7 @@ void TJobHandle::CheckDropped(quint32 Id) {
         // Nothing had arrived: the copy gives the whole result.
         FLost = false;
         emit Replaced();
+        WatchAnswer();
         return;
     }
     FActive = false;

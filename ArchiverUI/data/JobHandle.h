@@ -14,6 +14,8 @@
 #include <QObject>
 #include <QString>
 
+class QTimer;
+
 class TJobHandle : public QObject {
     Q_OBJECT
 public:
@@ -37,6 +39,15 @@ public:
     // Cancels the running job at the server; emits Cancelled. Raises what
     // the library raised on the cancel, after the job is gone here.
     void Cancel();
+
+    // The library's bound of one call, which is also the longest a job
+    // waits for the server's next answer once it has been sent.
+    static constexpr int LibraryCallLimit = VQLINK_CALL_TIMEOUT_MS;
+    // A job that hears nothing from the server for Ms milliseconds after it
+    // was sent, or after its last result, is cancelled and ends in Failed.
+    // 0 (the default): no limit. Applies to the running job at once.
+    void SetAnswerLimit(int Ms);
+    int AnswerLimit() const { return FAnswerLimit; }
 
     bool Running() const { return FActive; }
     // The controller's job of the running start, or none.
@@ -78,6 +89,8 @@ private:
     void JobFreed(const TVQArcCache* Freed);
     void CheckDropped(quint32 Id);
     void DropCopies();
+    void WatchAnswer();
+    void AnswerOverdue();
 
     bool FActive = false;
     bool FLost = false;
@@ -88,4 +101,6 @@ private:
     TIDs FIds;
     qint64 FReceived = 0;
     QString FError;
+    int FAnswerLimit = 0;
+    QTimer* FAnswerTimer = nullptr;
 };

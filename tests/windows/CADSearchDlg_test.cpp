@@ -5,10 +5,13 @@
 #include "LiveArchive.h"
 
 #include "CADSearchDlg.h"
+#include "JobHandle.h"
 #include "ModalDriver.h"
 
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
 
@@ -30,11 +33,16 @@ protected:
         LiveArchiveTest::SetUp();
         StartServer(false);
     }
+    // Starts the names' load and lets it run to its end.
+    void Fetch(TdlgCADSearch& Dialog) {
+        Dialog.FetchFieldNames();
+        ASSERT_TRUE(PumpUntil([&] { return !Dialog.Busy(); }));
+    }
 };
 
 TEST_F(CADSearchDlgTest, FieldNamesComeFromTheArchiveUnchangedAndNoneIsChosen) {
     TdlgCADSearch Dialog(nullptr);
-    Dialog.FetchFieldNames();
+    Fetch(Dialog);
     EXPECT_FALSE(Dialog.Busy());
     // The wait is over: the job ended and the controller let it go.
     EXPECT_EQ(DBConnection->JobCount(), 0);
@@ -62,7 +70,7 @@ TEST_F(CADSearchDlgTest, OperatorsInOrderWithTheirTypesEqualsFirst) {
 
 TEST_F(CADSearchDlgTest, OKOnlyWithAFieldAnOperatorAndAValueThatIsNotBlank) {
     TdlgCADSearch Dialog(nullptr);
-    Dialog.FetchFieldNames();
+    Fetch(Dialog);
     Dialog.cbFieldName->setCurrentIndex(Dialog.cbFieldName->findText(QStringLiteral("Queue")));
     EXPECT_FALSE(Dialog.btnOK->isEnabled());
     QTest::keyClicks(Dialog.edValue, QStringLiteral("   "));
@@ -85,6 +93,7 @@ TEST_F(CADSearchDlgTest, ACriterionWhoseFieldIsGoneOpensWithNoFieldAndOKDisabled
     WhenModal([&](QWidget* Top) {
         auto* Dialog = qobject_cast<TdlgCADSearch*>(Top);
         ASSERT_NE(Dialog, nullptr);
+        ASSERT_TRUE(PumpUntil([&] { return !Dialog->Busy(); }));
         Checked = true;
         EXPECT_EQ(Dialog->windowTitle(), QStringLiteral("Call Attached Data"));
         EXPECT_EQ(Dialog->cbFieldName->currentIndex(), -1);
@@ -105,9 +114,10 @@ TEST_F(CADSearchDlgTest, ACriterionWhoseFieldIsGoneOpensWithNoFieldAndOKDisabled
 
 TEST_F(CADSearchDlgTest, AKnownFieldIsSelectedAndCancelKeepsTheCriterion) {
     TCADSearchCriteria Criteria{QString::fromUtf8("Ärger"), QStringLiteral("ja"), cstEndsWith};
-    WhenModal([](QWidget* Top) {
+    WhenModal([this](QWidget* Top) {
         auto* Dialog = qobject_cast<TdlgCADSearch*>(Top);
         ASSERT_NE(Dialog, nullptr);
+        ASSERT_TRUE(PumpUntil([&] { return !Dialog->Busy(); }));
         EXPECT_EQ(Dialog->cbFieldName->currentText(), QString::fromUtf8("Ärger"));
         EXPECT_EQ(Dialog->cbOperators->currentText(), QStringLiteral("Ends with"));
         EXPECT_TRUE(Dialog->btnOK->isEnabled());
@@ -123,7 +133,7 @@ TEST_F(CADSearchDlgTest, AnArchiveWithoutFieldNamesEndsTheWaitWithAnEmptyList) {
     // error instead of rows.
     ASSERT_TRUE(viewer_test::ChangeArchive(Archive, "ALTER TABLE cad RENAME TO cad_gone"));
     TdlgCADSearch Dialog(nullptr);
-    Dialog.FetchFieldNames();
+    Fetch(Dialog);
     EXPECT_FALSE(Dialog.Busy());
     EXPECT_EQ(Dialog.cbFieldName->count(), 0);
     EXPECT_FALSE(Dialog.cbFieldName->toolTip().isEmpty());
@@ -131,7 +141,7 @@ TEST_F(CADSearchDlgTest, AnArchiveWithoutFieldNamesEndsTheWaitWithAnEmptyList) {
     EXPECT_EQ(DBConnection->JobCount(), 0);
 }
 
-TEST_F(CADSearchDlgTest, AJobDroppedWithoutItsLastResultEndsTheWaitToo) {
+TEST_F(CADSearchDlgTest, AJobDroppedWhileItWaitsEndsTheLoadAndANameCanBeTyped) {
     Connection->SetConnected(true);
     // Another window's query waits for its results and is never freed, so
     // the field names wait behind it until the connection goes.
@@ -139,13 +149,65 @@ TEST_F(CADSearchDlgTest, AJobDroppedWithoutItsLastResultEndsTheWaitToo) {
     ASSERT_NE(TVQArcCache::Create(TWindowHandle(&Other), opSQLExecute,
                                   QStringLiteral("SELECT Media_ID FROM media")),
               nullptr);
-    QTimer::singleShot(300, [] { DBConnection->SetConnected(false); });
     TdlgCADSearch Dialog(nullptr);
     Dialog.FetchFieldNames();
-    EXPECT_FALSE(Dialog.Busy());
+    ASSERT_TRUE(Dialog.Busy());
+    EXPECT_EQ(Dialog.lblStatus->text(), QStringLiteral("Waiting for the server"));
+    DBConnection->SetConnected(false);
+    ASSERT_TRUE(PumpUntil([&] { return !Dialog.Busy(); }));
     EXPECT_EQ(Dialog.cbFieldName->count(), 0);
+    EXPECT_TRUE(Dialog.lblStatus->text().startsWith(
+        QStringLiteral("The field names could not be loaded: ")));
     EXPECT_FALSE(Dialog.btnOK->isEnabled());
     EXPECT_EQ(DBConnection->JobCount(), 0);
+    QTest::keyClicks(Dialog.cbFieldName, QStringLiteral("Queue"));
+    QTest::keyClicks(Dialog.edValue, QStringLiteral("x"));
+    EXPECT_TRUE(Dialog.btnOK->isEnabled());
+    EXPECT_EQ(Dialog.Criteria().Name, QStringLiteral("Queue"));
+}
+
+// A server that takes a minute over every answer.
+class CADSearchDlgSilentTest : public CADSearchDlgTest {
+protected:
+    void SetUp() override {
+        LiveArchiveTest::SetUp();
+        StartServer(false, 0, {QStringLiteral("--fault-batch-delay"), QStringLiteral("1min")});
+    }
+};
+
+TEST_F(CADSearchDlgSilentTest, TheLoadShowsAndEscapeClosesTheDialogAndEndsTheJob) {
+    TCADSearchCriteria Criteria{QStringLiteral("Queue"), QStringLiteral("1"), cstEqual};
+    const auto Ran = WhenModal([&](QWidget* Top) {
+        auto* Dialog = qobject_cast<TdlgCADSearch*>(Top);
+        ASSERT_NE(Dialog, nullptr);
+        EXPECT_TRUE(Dialog->Busy());
+        EXPECT_TRUE(Dialog->pbLoading->isVisible());
+        EXPECT_TRUE(Dialog->lblStatus->isVisible());
+        EXPECT_FALSE(Dialog->cbFieldName->isEnabled());
+        EXPECT_EQ(DBConnection->JobCount(), 1);
+        QTest::keyClick(Dialog, Qt::Key_Escape);
+    });
+    EXPECT_FALSE(EditCADCriteria(nullptr, QStringLiteral("Call Attached Data"), Criteria));
+    EXPECT_TRUE(*Ran);
+    EXPECT_EQ(DBConnection->JobCount(), 0);
+    EXPECT_TRUE(Errors.isEmpty()) << qPrintable(Errors.join(QLatin1Char('\n')));
+}
+
+TEST_F(CADSearchDlgSilentTest, NoAnswerWithinTheBoundEndsTheLoadWithOneErrorInTheDialog) {
+    TdlgCADSearch Dialog(nullptr);
+    Dialog.NamesJob()->SetAnswerLimit(200);
+    Dialog.FetchFieldNames();
+    Dialog.SetCriteria({QStringLiteral("Queue"), QStringLiteral("1"), cstContains});
+    ASSERT_TRUE(PumpUntil([&] { return !Dialog.Busy(); }));
+    EXPECT_EQ(Dialog.lblStatus->text(),
+              QStringLiteral("The field names could not be loaded: No answer from the server "
+                             "within 0.2 s"));
+    EXPECT_FALSE(Dialog.pbLoading->isVisibleTo(&Dialog));
+    EXPECT_EQ(DBConnection->JobCount(), 0);
+    EXPECT_TRUE(Errors.isEmpty()) << qPrintable(Errors.join(QLatin1Char('\n')));
+    // The criterion's name stands, typed, and can be confirmed.
+    EXPECT_TRUE(Dialog.btnOK->isEnabled());
+    EXPECT_EQ(Dialog.Criteria().Name, QStringLiteral("Queue"));
 }
 
 } // namespace

@@ -100,6 +100,13 @@ inline bool ChangeArchive(const QString& Folder, const char* Sql) {
     return Ok;
 }
 
+// The controller with short waits between reconnect attempts, so that a
+// server that is gone is given up within a test's patience.
+class TQuickConnection : public TDBConnection {
+public:
+    TQuickConnection() { FReconnectDelay = 20; }
+};
+
 class LiveArchiveTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -107,7 +114,7 @@ protected:
         TVQMessageBox::ClearShown();
         Users = std::make_unique<TUserList>();
         UserList = Users.get();
-        Connection = std::make_unique<TDBConnection>();
+        Connection = std::make_unique<TQuickConnection>();
         TDBInterface::GetInstance().SetListener(Connection.get());
         Images = std::make_unique<TCommonData>();
         CommonData = Images.get();
@@ -128,7 +135,9 @@ protected:
 
     // Starts the server on the test archive (with ExtraUsers more users) or,
     // with Demo, on the demo archive, and connects the controller to it.
-    void StartServer(bool Demo, int ExtraUsers = 0) {
+    // Options go to the server on the test archive (fault injection, batch
+    // size).
+    void StartServer(bool Demo, int ExtraUsers = 0, const QStringList& Options = {}) {
         Server = std::make_unique<TLiveServer>();
         TLiveServer::TStart Started;
         if (Demo) {
@@ -137,7 +146,7 @@ protected:
             ASSERT_TRUE(Folder.isValid());
             Archive = Folder.path() + QStringLiteral("/archive");
             WriteTestArchive(Archive.toStdString(), ExtraUsers);
-            Started = Server->Start(QStringLiteral("qbpw"), Archive);
+            Started = Server->StartArchive(QStringLiteral("qbpw"), Archive, Options);
         }
         if (Started == TLiveServer::TStart::NotBuilt)
             GTEST_SKIP() << qPrintable(Server->Error());

@@ -2,16 +2,17 @@
 
 #include "DataCache.h"
 #include "DialogSupport.h"
+#include "JobHandle.h"
 #include "Manual.h"
 #include "ModelErrors.h"
 
 #include <QComboBox>
-#include <QEventLoop>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QStringList>
 #include <QVBoxLayout>
@@ -70,6 +71,22 @@ TdlgCADSearch::TdlgCADSearch(QWidget* Owner) : TUTCDialog(Owner) {
     Grid->addWidget(BuddyLabel(QStringLiteral("&Value:"), edValue, this), 2, 0);
     Grid->addWidget(edValue, 2, 1);
     Grid->setColumnStretch(1, 1);
+    // While the names load: a busy bar and what the wait is at; after a
+    // failed load, why.
+    pbLoading = new QProgressBar(this);
+    pbLoading->setObjectName(QStringLiteral("pbLoading"));
+    pbLoading->setRange(0, 0);
+    pbLoading->setTextVisible(false);
+    pbLoading->setMaximumHeight(10);
+    pbLoading->setAccessibleName(QStringLiteral("Loading field names"));
+    pbLoading->hide();
+    lblStatus = new QLabel(this);
+    lblStatus->setObjectName(QStringLiteral("lblStatus"));
+    lblStatus->setWordWrap(true);
+    lblStatus->setMaximumWidth(360);
+    lblStatus->hide();
+    Grid->addWidget(pbLoading, 3, 0, 1, 2);
+    Grid->addWidget(lblStatus, 4, 0, 1, 2);
     auto* Buttons = new QHBoxLayout;
     Buttons->addStretch(1);
     Buttons->addWidget(btnOK);
@@ -87,135 +104,120 @@ TdlgCADSearch::TdlgCADSearch(QWidget* Owner) : TUTCDialog(Owner) {
     cbOperators->setCurrentIndex(0);
 
     connect(cbFieldName, &QComboBox::currentIndexChanged, this, &TdlgCADSearch::UpdateOK);
+    connect(cbFieldName, &QComboBox::editTextChanged, this, &TdlgCADSearch::UpdateOK);
     connect(cbOperators, &QComboBox::currentIndexChanged, this, &TdlgCADSearch::UpdateOK);
     connect(edValue, &QLineEdit::textChanged, this, &TdlgCADSearch::UpdateOK);
+
+    FJob = new TJobHandle(this);
+    FJob->SetAnswerLimit(TJobHandle::LibraryCallLimit);
+    connect(FJob, &TJobHandle::Rows, this, &TdlgCADSearch::AddNames);
+    connect(FJob, &TJobHandle::WaitingForServer, this,
+            [this] { ShowLoading(QStringLiteral("Waiting for the server")); });
+    connect(FJob, &TJobHandle::Started, this,
+            [this] { ShowLoading(QStringLiteral("Loading the field names...")); });
+    connect(FJob, &TJobHandle::Finished, this, [this] { NamesEnded(QString()); });
+    connect(FJob, &TJobHandle::Failed, this, &TdlgCADSearch::NamesEnded);
+    connect(FJob, &TJobHandle::ConnectionLost, this,
+            [this] { NamesEnded(QStringLiteral("The connection to the server was lost")); });
     UpdateOK();
 }
 
-TdlgCADSearch::~TdlgCADSearch() {
-    FCache = nullptr;
-    FBusy = false;
-    EndWait();
-    if (DBConnection != nullptr) {
-        try {
-            DBConnection->CancelJob(this);
-        } catch (...) {
-            HandleApplicationException(std::current_exception());
-        }
-    }
+// The job handle, a child, cancels a job still running.
+TdlgCADSearch::~TdlgCADSearch() = default;
+
+bool TdlgCADSearch::Busy() const {
+    return FJob->Running();
 }
 
 void TdlgCADSearch::FetchFieldNames() {
     cbFieldName->clear();
-    cbFieldName->setPlaceholderText(QString());
+    cbFieldName->setEditable(false);
     cbFieldName->setToolTip(QString());
-    FBusy = true;
-    TVQArcCache* Job = nullptr;
-    try {
-        Job = TVQArcCache::Create(TWindowHandle(this), opSQLExecute,
-                                  QString::fromLatin1(FieldNamesSQL));
-    } catch (...) {
-        FBusy = false;
-        throw;
-    }
-    // None: the job was freed while it was being started.
-    if (Job == nullptr) {
-        FBusy = false;
-        return;
-    }
-    FCache = Job;
-    const QPointer<TdlgCADSearch> Self(this);
-    QEventLoop Wait;
-    FWait = &Wait;
-    // The operator cannot act on the windows below while the names arrive:
-    // the wait runs inside an editor of the query builder.
-    if (FBusy)
-        Wait.exec(QEventLoop::ExcludeUserInputEvents);
-    if (Self)
-        FWait = nullptr;
+    lblStatus->clear();
+    // Failed is shown before a start that cannot be made raises.
+    FJob->Start(opSQLExecute, QString::fromLatin1(FieldNamesSQL));
 }
 
-void TdlgCADSearch::EndWait() {
-    if (FWait)
-        FWait->quit();
+void TdlgCADSearch::ShowLoading(const QString& Text) {
+    cbFieldName->setEnabled(false);
+    cbFieldName->setPlaceholderText(QStringLiteral("Loading names..."));
+    pbLoading->show();
+    lblStatus->setText(Text);
+    lblStatus->show();
+    UpdateOK();
 }
 
-bool TdlgCADSearch::event(QEvent* Event) {
-    if (!IsDBMessage(Event))
-        return TUTCDialog::event(Event);
-    const auto* Message = static_cast<const TDBMessage*>(Event);
-    switch (Message->Msg()) {
-    case WM_DB_SELECTRESULT: {
-        const auto* Result = Message->Record<IPC_DA_DBClient::TSelectResult>();
-        if (Result == nullptr)
-            return true;
-        if (FCache == nullptr || Message->Cache() != FCache) {
-            // A copy of the job that the controller started again after a
-            // reconnect, once the wait was over: it is let go at its end.
-            if (Result->error.error != deSuccess || !Result->hasMore)
-                PostDBMessage(TWindowHandle(this), WM_DB_JOBDONE, 0, Message->LParam);
-            return true;
-        }
-        if (Result->error.error != deSuccess) {
-            // The list the wait ends with is empty, and says why.
-            cbFieldName->clear();
-            cbFieldName->setPlaceholderText(QStringLiteral("(no field names)"));
-            cbFieldName->setToolTip(QString::fromLocal8Bit(ErrorMessage(Result->error)));
-            PostDBMessage(TWindowHandle(this), WM_DB_JOBDONE, 0, Message->LParam);
-            return true;
-        }
-        QStringList Names;
-        if (Result->rows.rows_val != nullptr) {
-            Names.reserve(qsizetype(Result->rows.rows_len));
-            for (quint32 I = 0; I < Result->rows.rows_len; ++I)
-                Names.append(QString::fromLocal8Bit(ColumnBytes(Result->rows.rows_val[I], 0)));
-        }
-        // A list that gets its first entries selects the first of them;
-        // the choice stays the operator's.
-        const int Selected = cbFieldName->currentIndex();
-        cbFieldName->addItems(Names);
-        if (Selected < 0)
-            cbFieldName->setCurrentIndex(-1);
-        if (!Result->hasMore)
-            PostDBMessage(TWindowHandle(this), WM_DB_JOBDONE, 0, Message->LParam);
-        return true;
+void TdlgCADSearch::AddNames(const IPC_DA_DBClient::TSelectResult& Result) {
+    QStringList Names;
+    if (Result.rows.rows_val != nullptr) {
+        Names.reserve(qsizetype(Result.rows.rows_len));
+        for (quint32 I = 0; I < Result.rows.rows_len; ++I)
+            Names.append(QString::fromLocal8Bit(ColumnBytes(Result.rows.rows_val[I], 0)));
     }
-    case WM_DB_JOBDONE: {
-        if (FCache == nullptr || Message->Cache() != FCache) {
-            if (DBConnection != nullptr && Message->Cache() != nullptr)
-                DBConnection->FreeCache(Message->Cache());
-            return true;
-        }
-        TVQArcCache* Job = FCache;
-        FCache = nullptr;
-        FBusy = false;
-        if (DBConnection != nullptr)
-            DBConnection->FreeCache(Job);
-        SetScreenCursor(crDefault);
-        EndWait();
-        return true;
+    // The list chooses its first entry when it gets one; the choice is the
+    // operator's.
+    const int Selected = cbFieldName->currentIndex();
+    cbFieldName->addItems(Names);
+    if (Selected < 0)
+        cbFieldName->setCurrentIndex(-1);
+}
+
+void TdlgCADSearch::NamesEnded(const QString& Error) {
+    pbLoading->hide();
+    cbFieldName->setEnabled(true);
+    if (Error.isEmpty()) {
+        lblStatus->clear();
+        lblStatus->hide();
+        cbFieldName->setPlaceholderText(
+            cbFieldName->count() == 0 ? QStringLiteral("(no field names)") : QString());
+    } else {
+        // The operator may know the name the archive did not list.
+        cbFieldName->setPlaceholderText(QStringLiteral("Type a field name"));
+        cbFieldName->setEditable(true);
+        cbFieldName->setCurrentIndex(-1);
+        cbFieldName->setToolTip(Error);
+        lblStatus->setText(QStringLiteral("The field names could not be loaded: %1").arg(Error));
+        lblStatus->show();
     }
-    case WM_DB_CACHEFREED:
-        // The controller dropped the job without its last result.
-        if (FCache != nullptr && Message->Cache() == FCache) {
-            FCache = nullptr;
-            FBusy = false;
-            SetScreenCursor(crDefault);
-            EndWait();
+    SelectName();
+    UpdateOK();
+}
+
+void TdlgCADSearch::SelectName() {
+    const int Index = FWanted.isEmpty() ? -1 : cbFieldName->findText(FWanted, Qt::MatchExactly);
+    cbFieldName->setCurrentIndex(Index);
+    if (Index < 0 && cbFieldName->isEditable())
+        cbFieldName->setEditText(FWanted);
+}
+
+QString TdlgCADSearch::FieldName() const {
+    if (cbFieldName->isEditable() || cbFieldName->currentIndex() >= 0)
+        return cbFieldName->currentText();
+    return QString();
+}
+
+void TdlgCADSearch::done(int Result) {
+    if (FJob->Running()) {
+        try {
+            FJob->Cancel();
+        } catch (...) {
+            // Closing goes on; the job is gone here either way.
+            HandleApplicationException(std::current_exception());
         }
-        return true;
-    default:
-        return true;
     }
+    TUTCDialog::done(Result);
 }
 
 void TdlgCADSearch::UpdateOK() {
-    btnOK->setEnabled(cbFieldName->currentIndex() >= 0 && cbOperators->currentIndex() >= 0 &&
+    btnOK->setEnabled(!FieldName().trimmed().isEmpty() && cbOperators->currentIndex() >= 0 &&
                       !edValue->text().trimmed().isEmpty());
 }
 
 void TdlgCADSearch::SetCriteria(const TCADSearchCriteria& Criteria) {
-    cbFieldName->setCurrentIndex(cbFieldName->findText(Criteria.Name, Qt::MatchExactly));
+    FWanted = Criteria.Name;
+    // Names still loading choose it when they are there.
+    if (!Busy())
+        SelectName();
     cbOperators->setCurrentIndex(cbOperators->findData(int(Criteria.SearchType)));
     edValue->setText(Criteria.Value);
     UpdateOK();
@@ -223,7 +225,7 @@ void TdlgCADSearch::SetCriteria(const TCADSearchCriteria& Criteria) {
 
 TCADSearchCriteria TdlgCADSearch::Criteria() const {
     TCADSearchCriteria Result;
-    Result.Name = cbFieldName->currentIndex() >= 0 ? cbFieldName->currentText() : QString();
+    Result.Name = FieldName();
     const int Type = cbOperators->currentData().toInt();
     Result.SearchType = Type >= cstEqual && Type <= cstEndsWith ? TCADSearchType(Type) : cstEqual;
     Result.Value = edValue->text();

@@ -5,6 +5,7 @@
 #include "ConditionEditors.h"
 #include "DataCache.h"
 #include "DialogSupport.h"
+#include "JobHandle.h"
 #include "Main.h"
 #include "Manual.h"
 #include "QueryLines.h"
@@ -24,6 +25,8 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QPointer>
+#include <QProgressBar>
+#include <QScopeGuard>
 #include <QShowEvent>
 #include <QToolBar>
 #include <QToolButton>
@@ -104,14 +107,9 @@ TdlgQueryBuilder::~TdlgQueryBuilder() {
     if (ActiveQueryBuilder == this)
         ActiveQueryBuilder = nullptr;
     // A user list that is still arriving is dropped (and emptied, so that
-    // the next dialog loads it whole).
-    if (DBConnection != nullptr) {
-        try {
-            DBConnection->CancelJob(this);
-        } catch (...) {
-            HandleApplicationException(std::current_exception());
-        }
-    }
+    // the next dialog loads it whole); the job handle cancels its job.
+    if (FUserJob->Running() && UserList != nullptr)
+        UserList->Clear();
     FCondition = nullptr;
     FQuery->SetListBox(nullptr);
     lbQuery->SetQuery(nullptr);
@@ -329,9 +327,23 @@ void TdlgQueryBuilder::CreateControls() {
     FilterRow->addWidget(BuddyLabel(QStringLiteral("&Filter:"), edFilter, this));
     FilterRow->addWidget(edFilter, 1);
     FilterRow->addWidget(btnRefreshUsers);
+    pbUsers = new QProgressBar(this);
+    pbUsers->setObjectName(QStringLiteral("pbUsers"));
+    pbUsers->setRange(0, 0);
+    pbUsers->setTextVisible(false);
+    pbUsers->setMaximumHeight(10);
+    pbUsers->setAccessibleName(QStringLiteral("Loading the user list"));
+    pbUsers->hide();
+    lblUsers = new QLabel(this);
+    lblUsers->setObjectName(QStringLiteral("lblUsers"));
+    lblUsers->setWordWrap(true);
+    lblUsers->hide();
     auto* Right = new QVBoxLayout;
     Right->addLayout(FilterRow);
     Right->addWidget(lvUsers, 1);
+    Right->addWidget(pbUsers);
+    Right->addWidget(lblUsers);
+    CreateUserListJob();
 
     auto* Body = new QHBoxLayout;
     Body->addLayout(Left, 3);
@@ -633,141 +645,83 @@ void TdlgQueryBuilder::showEvent(QShowEvent* Event) {
         edFilterChange();
 }
 
-void TdlgQueryBuilder::LoadUserList() {
-    if (UserList == nullptr)
-        return;
-    if (FCache != nullptr && DBConnection != nullptr) {
-        FCache = nullptr;
-        DBConnection->CancelJob(this);
-    }
-    UserList->Clear();
-    ShowUsers();
-    FUserListComplete = false;
-    FUserListError.clear();
-    FBusy = true;
-    TVQArcCache* Job = nullptr;
-    try {
-        Job = TVQArcCache::Create(TWindowHandle(this), opSQLExecute,
-                                  QString::fromLatin1(UserListSQL));
-    } catch (...) {
-        ShowUsers();
-        lvUsers->viewport()->update();
-        FBusy = false;
-        throw;
-    }
-    // None: freed while it was being started; the status bar says why.
-    if (Job == nullptr) {
-        FBusy = false;
-        return;
-    }
-    FCache = Job;
-}
-
-bool TdlgQueryBuilder::event(QEvent* Event) {
-    if (!IsDBMessage(Event))
-        return TUTCDialog::event(Event);
-    const auto& Message = *static_cast<const TDBMessage*>(Event);
-    Guarded([&] {
-        switch (Message.Msg()) {
-        case WM_DB_SELECTRESULT:
-            UserListResult(Message);
-            break;
-        case WM_DB_JOBDONE:
-            UserListDone(Message.Cache());
-            break;
-        case WM_DB_CACHEFREED:
-            UserListFreed(Message.Cache());
-            break;
-        default:
-            break;
-        }
-    });
-    return true;
-}
-
-void TdlgQueryBuilder::UserListResult(const TDBMessage& Message) {
-    TVQArcCache* Job = Message.Cache();
-    const auto* Result = Message.Record<IPC_DA_DBClient::TSelectResult>();
-    if (Result == nullptr)
-        return;
-    if (Job != FCache) {
-        if (FCache != nullptr) {
-            // Not the list being loaded: let the controller free it at its
-            // end, so that it does not keep the server busy.
-            if (Result->error.error != deSuccess || !Result->hasMore)
-                PostDBMessage(TWindowHandle(this), WM_DB_JOBDONE, 0, Message.LParam);
-            return;
-        }
-        // A job of this dialog that the controller started again after a
-        // reconnect: the list comes anew from it.
-        FCache = Job;
-        FBusy = true;
-        FUserListComplete = false;
-        FUserListError.clear();
+void TdlgQueryBuilder::CreateUserListJob() {
+    FUserJob = new TJobHandle(this);
+    FUserJob->SetAnswerLimit(TJobHandle::LibraryCallLimit);
+    connect(FUserJob, &TJobHandle::Rows, this, &TdlgQueryBuilder::AddUserRows);
+    connect(FUserJob, &TJobHandle::WaitingForServer, this,
+            [this] { ShowUserListLoading(QStringLiteral("Waiting for the server")); });
+    connect(FUserJob, &TJobHandle::Started, this,
+            [this] { ShowUserListLoading(QStringLiteral("Loading the user list...")); });
+    connect(FUserJob, &TJobHandle::Replaced, this, [this] {
+        // The copy restarted after a reconnect brings the whole list.
         if (UserList != nullptr)
             UserList->Clear();
         ShowUsers();
-    }
-    if (Result->error.error != deSuccess) {
-        FUserListError = QString::fromUtf8(ErrorMessage(Result->error));
-        if (FUserListError.isEmpty())
-            FUserListError = QString::fromLatin1(SUserListFailed);
-        PostDBMessage(TWindowHandle(this), WM_DB_JOBDONE, 0, Message.LParam);
-        return;
-    }
-    if (UserList != nullptr && Result->rows.rows_val != nullptr) {
-        for (quint32 I = 0; I < Result->rows.rows_len; ++I) {
-            const IPC_DA_DBClient::TSelectRow& Row = Result->rows.rows_val[I];
-            qint32 UserId = 0;
-            qint32 GroupId = 0;
-            // A row without two numbers names nobody that could be asked for.
-            if (!ReadId(ColumnBytes(Row, 1), UserId) || !ReadId(ColumnBytes(Row, 2), GroupId))
-                continue;
-            UserList->AddUser(QString::fromUtf8(ColumnBytes(Row, 0)), GroupId, UserId);
-        }
-        lvUsers->UsersModel()->SetCount(UserList->VisibleCount());
-    }
-    if (!Result->hasMore) {
-        FUserListComplete = true;
-        PostDBMessage(TWindowHandle(this), WM_DB_JOBDONE, 0, Message.LParam);
-    }
+    });
+    connect(FUserJob, &TJobHandle::Finished, this, [this] { UserListEnded(QString()); });
+    connect(FUserJob, &TJobHandle::Failed, this, &TdlgQueryBuilder::UserListEnded);
+    connect(FUserJob, &TJobHandle::ConnectionLost, this, [this](qint64) {
+        UserListEnded(QStringLiteral("The connection to the server was lost"));
+    });
 }
 
-void TdlgQueryBuilder::UserListDone(TVQArcCache* Job) {
-    if (Job == nullptr || Job != FCache) {
-        // The end of a job this dialog no longer follows.
-        if (Job != nullptr && DBConnection != nullptr)
-            DBConnection->FreeCache(Job);
+bool TdlgQueryBuilder::Busy() const {
+    return FUserJob != nullptr && FUserJob->Running();
+}
+
+void TdlgQueryBuilder::LoadUserList() {
+    if (UserList == nullptr)
+        return;
+    UserList->Clear();
+    ShowUsers();
+    lblUsers->clear();
+    FStartingUserList = true;
+    const auto Started = qScopeGuard([this] { FStartingUserList = false; });
+    FUserJob->Start(opSQLExecute, QString::fromLatin1(UserListSQL));
+}
+
+void TdlgQueryBuilder::ShowUserListLoading(const QString& Text) {
+    pbUsers->show();
+    lblUsers->setText(Text);
+    lblUsers->show();
+}
+
+void TdlgQueryBuilder::AddUserRows(const IPC_DA_DBClient::TSelectResult& Result) {
+    if (UserList == nullptr || Result.rows.rows_val == nullptr)
+        return;
+    for (quint32 I = 0; I < Result.rows.rows_len; ++I) {
+        const IPC_DA_DBClient::TSelectRow& Row = Result.rows.rows_val[I];
+        qint32 UserId = 0;
+        qint32 GroupId = 0;
+        // A row without two numbers names nobody that could be asked for.
+        if (!ReadId(ColumnBytes(Row, 1), UserId) || !ReadId(ColumnBytes(Row, 2), GroupId))
+            continue;
+        UserList->AddUser(QString::fromUtf8(ColumnBytes(Row, 0)), GroupId, UserId);
+    }
+    lvUsers->UsersModel()->SetCount(UserList->VisibleCount());
+    lblUsers->setText(QStringLiteral("Loading the user list... %1").arg(UserList->Count()));
+}
+
+void TdlgQueryBuilder::UserListEnded(const QString& Error) {
+    pbUsers->hide();
+    SetScreenCursor(crDefault);
+    if (Error.isEmpty()) {
+        lblUsers->clear();
+        lblUsers->hide();
         return;
     }
-    FCache = nullptr;
-    FBusy = false;
-    if (DBConnection != nullptr)
-        DBConnection->FreeCache(Job);
-    SetScreenCursor(crDefault);
-    if (FUserListError.isEmpty())
-        return;
-    // A list that failed on the way is not offered in part.
-    const QString Error = FUserListError;
-    FUserListError.clear();
+    // A list that failed on the way is not offered in part: what is shown
+    // is the archive's users or the reason there are none.
     if (UserList != nullptr)
         UserList->Clear();
     ShowUsers();
-    throw EQueryBuilderError(Error);
-}
-
-void TdlgQueryBuilder::UserListFreed(TVQArcCache* Job) {
-    if (FCache == nullptr || Job != FCache)
-        return;
-    // Dropped by the controller (a lost connection) or cancelled before
-    // its end: a list that did not arrive whole is loaded anew next time.
-    FCache = nullptr;
-    FBusy = false;
-    SetScreenCursor(crDefault);
-    if (!FUserListComplete && UserList != nullptr) {
-        UserList->Clear();
-        ShowUsers();
-    }
+    lvUsers->viewport()->update();
+    lblUsers->setText(QStringLiteral("%1: %2").arg(QString::fromLatin1(SUserListFailed), Error));
+    lblUsers->show();
+    // A start that fails raises to whoever asked, who reports it.
+    if (!FStartingUserList)
+        HandleApplicationException(std::make_exception_ptr(EQueryBuilderError(Error)));
 }
 
 void TdlgQueryBuilder::keyPressEvent(QKeyEvent* Event) {

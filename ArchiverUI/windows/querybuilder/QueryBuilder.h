@@ -5,6 +5,7 @@
 
 #include "Conditions.h"
 #include "UTCDialog.h"
+#include "vqlink/vqlink_records.h"
 
 #include <QList>
 #include <QString>
@@ -13,16 +14,17 @@
 #include <memory>
 
 class QAction;
+class QLabel;
 class QLineEdit;
+class QProgressBar;
 class QMenu;
 class QMimeData;
 class QToolBar;
 class QToolButton;
-class TDBMessage;
+class TJobHandle;
 class TQueryListBox;
 class TUserData;
 class TUserListView;
-class TVQArcCache;
 class TVQQuery;
 
 class TdlgQueryBuilder : public TUTCDialog {
@@ -35,7 +37,7 @@ public:
     ~TdlgQueryBuilder() override;
 
     // The user list is being loaded.
-    bool Busy() const { return FBusy; }
+    bool Busy() const;
     // False when something failed while the dialog was being created (the
     // error was shown); the caller closes it then.
     bool CreationCompleted() const { return FCreated; }
@@ -50,9 +52,13 @@ public:
     // the title edit.
     void AssignQuery(TVQQuery& Source);
 
-    // Empties the shared user list and fills it again from the archive.
-    // A job that cannot be created leaves the list empty and raises.
+    // Empties the shared user list and starts filling it again from the
+    // archive. A job that cannot be created leaves the list empty and
+    // raises. A load that fails on the way leaves the list empty and says
+    // why, in lblUsers and to the application's error display.
     void LoadUserList();
+    // The user list's job.
+    TJobHandle* UserListJob() const { return FUserJob; }
     // Inserts the selected users after line InsertAfter, one after the
     // other, in list order; "No Participants selected" without a selection.
     void InsertSelectedUsers(int InsertAfter);
@@ -79,6 +85,10 @@ public:
     QLineEdit* edFilter = nullptr;
     QToolButton* btnRefreshUsers = nullptr;
     TUserListView* lvUsers = nullptr;
+    // Under the user list: a busy bar while it loads, and what the load is
+    // at or why it failed.
+    QProgressBar* pbUsers = nullptr;
+    QLabel* lblUsers = nullptr;
     QMenu* pmQuery = nullptr;
 
     QAction* aLoad = nullptr;
@@ -105,7 +115,6 @@ public:
     QAction* aUserDown = nullptr;
 
 protected:
-    bool event(QEvent* Event) override;
     void showEvent(QShowEvent* Event) override;
     void keyPressEvent(QKeyEvent* Event) override;
 
@@ -132,19 +141,18 @@ private:
     bool AcceptUsersDrop(const QMimeData* Data) const;
     void UsersDrop();
 
-    void UserListResult(const TDBMessage& Message);
-    void UserListDone(TVQArcCache* Job);
-    void UserListFreed(TVQArcCache* Job);
+    void CreateUserListJob();
+    void ShowUserListLoading(const QString& Text);
+    void AddUserRows(const IPC_DA_DBClient::TSelectResult& Result);
+    void UserListEnded(const QString& Error);
     void ShowUsers();
 
     std::unique_ptr<TVQQuery> FQuery;
     TAQCondition* FCondition = nullptr;
-    bool FBusy = false;
-    TVQArcCache* FCache = nullptr;
+    TJobHandle* FUserJob = nullptr;
+    // A start under way raises its own failure to whoever asked.
+    bool FStartingUserList = false;
     bool FCreated = false;
-    // The last load ran to its end, and why it failed if it did.
-    bool FUserListComplete = false;
-    QString FUserListError;
 };
 
 // The dialog while it exists.

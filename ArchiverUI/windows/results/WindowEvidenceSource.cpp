@@ -1,20 +1,20 @@
 #include "WindowEvidenceSource.h"
 
+#include "JobHandle.h"
 #include "QueryResult.h"
 
 #include <QCoreApplication>
+#include <QScopeGuard>
 #include <QTimer>
 
 namespace {
-
-constexpr quint32 DownloadEnd = 0xFFFFFFFFu;
 
 QString Text(const char* Value) {
     return Value != nullptr ? QString::fromUtf8(Value) : QString();
 }
 
 // The next deferred operation of any result window, once the controller is
-// done with the job being freed.
+// done with the job that ended.
 void RunPendingLater(QObject* Context) {
     QTimer::singleShot(0, Context, [] { RunPendingOperation(); });
 }
@@ -23,23 +23,35 @@ void RunPendingLater(QObject* Context) {
 
 TWindowEvidenceSource::TWindowEvidenceSource(TfrmQueryResult& Window,
                                              QHash<quint32, TEvidenceRecord> Records)
-    : FWindow(&Window), FRecords(std::move(Records)) {
+    : FWindow(&Window), FRecords(std::move(Records)), FJob(new TJobHandle(this)) {
     setObjectName(QStringLiteral("EvidenceSource"));
+    // A server that stops answering fails the record instead of holding
+    // the export.
+    FJob->SetAnswerLimit(TJobHandle::LibraryCallLimit);
+    connect(FJob, &TJobHandle::Rows, this, &TWindowEvidenceSource::AddCadRows);
+    connect(FJob, &TJobHandle::Data, this, &TWindowEvidenceSource::AddData);
+    connect(FJob, &TJobHandle::Finished, this, &TWindowEvidenceSource::StepDone);
+    connect(FJob, &TJobHandle::Failed, this, &TWindowEvidenceSource::StepFailed);
+    connect(FJob, &TJobHandle::ConnectionLost, this, [this] {
+        EndRecord(QStringLiteral("The connection to the server was lost"));
+        RunPendingLater(this);
+    });
 }
 
 TWindowEvidenceSource::~TWindowEvidenceSource() {
     FSink = nullptr;
-    const bool HadJob = FJob != nullptr;
-    DropJobs();
-    if (HadJob)
+    // The handle, a child, cancels the job; the next operation may then go.
+    if (FJob->Running())
         RunPendingLater(QCoreApplication::instance());
+}
+
+bool TWindowEvidenceSource::JobRunning() const {
+    return FJob->Running();
 }
 
 void TWindowEvidenceSource::Fetch(quint32 MediaId, TEvidenceSink& Sink) {
     FSink = &Sink;
     FCad.clear();
-    FError.clear();
-    FRefused = false;
     FStep = stNone;
     const auto Found = FRecords.constFind(MediaId);
     if (Found == FRecords.constEnd()) {
@@ -59,20 +71,19 @@ void TWindowEvidenceSource::Cancel() {
     FSink = nullptr;
     FWaiting = false;
     FStep = stNone;
-    DropJobs();
+    StopJob();
 }
 
-void TWindowEvidenceSource::DropJobs() {
-    if (FJob == nullptr)
+void TWindowEvidenceSource::StopJob() {
+    if (!FJob->Running())
         return;
-    FJob = nullptr;
-    ++FSerial;
     try {
-        if (DBConnection != nullptr)
-            DBConnection->CancelJob(this);
-    } catch (...) {
-        // Without a connection there is nothing left to stop at the server.
+        FJob->Cancel();
+    } catch (const EDllException&) {
+        // Without a connection there is nothing left to stop at the server,
+        // and the job is gone here.
     }
+    RunPendingLater(this);
 }
 
 void TWindowEvidenceSource::Wait() {
@@ -104,26 +115,26 @@ void TWindowEvidenceSource::StartJob() {
         EndRecord(QStringLiteral("Not connected"), true);
         return;
     }
-    ++FSerial;
-    FRefused = false;
+    FStarting = true;
+    FStartError.clear();
+    const auto Started = qScopeGuard([this] { FStarting = false; });
     try {
-        // A statement job asks the library for the server type when it is
-        // made: connect first.
+        // The call attached data statement asks the library for the server
+        // type: connect first.
         if (!DBConnection->Connected())
             DBConnection->SetConnected(true);
         if (FStep == stCad)
-            FJob = TVQArcCache::Create(TWindowHandle(this), opSQLExecute,
-                                       CadSQL(FRecord.GCID, DBConnection->GetServerType()));
+            FJob->Start(opSQLExecute, CadSQL(FRecord.GCID, DBConnection->GetServerType()));
         else
-            FJob = TVQArcCache::Create(TWindowHandle(this), opDownload, TIDs{FRecord.MediaId});
+            FJob->Start(opDownload, TIDs{FRecord.MediaId});
     } catch (...) {
-        FJob = nullptr;
         // The server cannot be reached: the other records cannot be either.
         EndRecord(ExceptionMessage(std::current_exception()), true);
         return;
     }
-    if (FJob == nullptr)
-        EndRecord(DBConnection->StatusString(), true);
+    // The controller could not send the job and dropped it.
+    if (!FJob->Running())
+        EndRecord(FStartError, true);
 }
 
 void TWindowEvidenceSource::EndRecord(const QString& Error, bool Fatal) {
@@ -136,60 +147,11 @@ void TWindowEvidenceSource::EndRecord(const QString& Error, bool Fatal) {
         Sink->Finish(Error, Fatal);
 }
 
-bool TWindowEvidenceSource::event(QEvent* Event) {
-    switch (int(Event->type())) {
-    case WM_DB_SELECTRESULT:
-        WMSelectResult(*static_cast<TDBMessage*>(Event));
-        return true;
-    case WM_DB_DOWNLOADPROCESS:
-        WMDownloadProcess(*static_cast<TDBMessage*>(Event));
-        return true;
-    case WM_DB_JOBDONE: {
-        const auto& Message = *static_cast<TDBMessage*>(Event);
-        if (quint32(Message.WParam) == FSerial && Message.Cache() == FJob && FJob != nullptr)
-            StepDone();
-        return true;
-    }
-    case WM_DB_CACHEFREED:
-        WMCacheFreed(*static_cast<TDBMessage*>(Event));
-        return true;
-    case WM_DB_CONNECTIONLOST:
-        WMConnectionLost();
-        return true;
-    case WM_DB_SERVERCHANGED:
-        return true;
-    default:
-        return QObject::event(Event);
-    }
-}
-
-bool TWindowEvidenceSource::Orphan(TVQArcCache* Job) {
-    if (Job == FJob && Job != nullptr)
-        return false;
-    // A copy the controller restarted after a reconnect for a job this
-    // source had given up: nobody else would free it, and it would hold up
-    // every later job.
-    if (Job != nullptr && DBConnection != nullptr && DBConnection->CacheExists(Job)) {
-        try {
-            if (FJob == nullptr)
-                DBConnection->CancelJob(this);
-            else
-                DBConnection->FreeCache(Job);
-        } catch (...) {
-            // It goes with the connection then.
-        }
-    }
-    return true;
-}
-
-void TWindowEvidenceSource::WMSelectResult(const TDBMessage& Message) {
-    if (Orphan(Message.Cache()))
+void TWindowEvidenceSource::AddCadRows(const IPC_DA_DBClient::TSelectResult& Result) {
+    if (FStep != stCad || FSink == nullptr)
         return;
-    const auto* Result = Message.Record<IPC_DA_DBClient::TSelectResult>();
-    if (Result == nullptr || FStep != stCad || FSink == nullptr)
-        return;
-    for (std::uint32_t I = 0; I < Result->rows.rows_len && Result->rows.rows_val != nullptr; ++I) {
-        const IPC_DA_DBClient::TSelectRow& Row = Result->rows.rows_val[I];
+    for (std::uint32_t I = 0; I < Result.rows.rows_len && Result.rows.rows_val != nullptr; ++I) {
+        const IPC_DA_DBClient::TSelectRow& Row = Result.rows.rows_val[I];
         auto Column = [&](std::uint32_t C) {
             return C < Row.cols.cols_len && Row.cols.cols_val != nullptr
                        ? Text(Row.cols.cols_val[C].value)
@@ -197,76 +159,25 @@ void TWindowEvidenceSource::WMSelectResult(const TDBMessage& Message) {
         };
         FCad.append({Column(0), Column(1), Column(2)});
     }
-    if (Result->error.error != deSuccess) {
-        FError = Text(Result->error.msg);
-        if (FError.isEmpty())
-            FError = QStringLiteral("The statement failed (error %1)").arg(Result->error.error);
-        PostDBMessage(TWindowHandle(this), WM_DB_JOBDONE, FSerial, quintptr(FJob));
-    } else if (!Result->hasMore) {
-        PostDBMessage(TWindowHandle(this), WM_DB_JOBDONE, FSerial, quintptr(FJob));
-    }
 }
 
-void TWindowEvidenceSource::WMDownloadProcess(const TDBMessage& Message) {
-    if (Orphan(Message.Cache()))
-        return;
-    const auto* Record = Message.Record<IPC_DA_DBClient::TDownloadProcess>();
-    if (Record == nullptr || FStep != stData || FSink == nullptr || FRefused)
-        return;
-    const TDAErrorCode Code = Record->error.error;
-    if (Record->recId == DownloadEnd) {
-        if (FError.isEmpty() && Code != deSuccess && Code != deCancelled) {
-            FError = Text(Record->error.msg);
-            if (FError.isEmpty())
-                FError = QStringLiteral("The download failed (error %1)").arg(Code);
-        }
-        PostDBMessage(TWindowHandle(this), WM_DB_JOBDONE, FSerial, quintptr(FJob));
-        return;
-    }
-    if (Code != deSuccess) {
-        if (Code != deCancelled && FError.isEmpty()) {
-            FError = Text(Record->error.msg);
-            if (FError.isEmpty())
-                FError = QStringLiteral("The record could not be downloaded (error %1)").arg(Code);
-        }
-        return;
-    }
-    if (Record->recId != FRecord.MediaId || !FError.isEmpty() || Record->data.data_len == 0 ||
-        Record->data.data_val == nullptr)
+void TWindowEvidenceSource::AddData(quint32 RecId, const char* Bytes, quint32 Length) {
+    if (FStep != stData || FSink == nullptr || RecId != FRecord.MediaId)
         return;
     // The record is the library's only while this is handled: the bytes go
     // straight into the package.
-    if (!FSink->AddData(reinterpret_cast<const char*>(Record->data.data_val),
-                        qint64(Record->data.data_len))) {
-        if (FSink == nullptr)
-            return;
-        // The record cannot take more: stop its download, not the export.
-        FRefused = true;
-        PostDBMessage(TWindowHandle(this), WM_DB_JOBDONE, FSerial, quintptr(FJob));
-    }
+    if (FSink->AddData(Bytes, qint64(Length)) || FSink == nullptr)
+        return;
+    // The record cannot take more: stop its download, not the export.
+    StopJob();
+    EndRecord(QString());
 }
 
 void TWindowEvidenceSource::StepDone() {
-    TVQArcCache* Job = FJob;
-    const bool Stop = FRefused;
-    FJob = nullptr;
-    try {
-        if (DBConnection != nullptr) {
-            if (Stop)
-                DBConnection->CancelJob(this);
-            else
-                DBConnection->FreeCache(Job);
-        }
-    } catch (...) {
-        // The job is gone with the connection.
-    }
+    RunPendingLater(this);
     if (FSink == nullptr)
         return;
     if (FStep == stCad) {
-        if (!FError.isEmpty()) {
-            EndRecord(QStringLiteral("The call attached data could not be read: ") + FError);
-            return;
-        }
         FSink->AddCad(FCad);
         if (FSink == nullptr)
             return;
@@ -274,33 +185,15 @@ void TWindowEvidenceSource::StepDone() {
         Wait();
         return;
     }
-    EndRecord(FError);
+    EndRecord(QString());
 }
 
-void TWindowEvidenceSource::WMCacheFreed(const TDBMessage& Message) {
-    if (Message.Cache() == FJob && FJob != nullptr) {
-        // The controller dropped the job (the connection went or could not
-        // be opened). Told from inside the controller: the record ends
-        // once it is done.
-        FJob = nullptr;
-        const quint32 Serial = ++FSerial;
-        QTimer::singleShot(0, this, [this, Serial] {
-            if (Serial == FSerial && FJob == nullptr && !FWaiting && FSink != nullptr)
-                EndRecord(QStringLiteral("The connection to the server was lost"));
-        });
+void TWindowEvidenceSource::StepFailed(const QString& Error) {
+    if (FStarting) {
+        FStartError = Error;
+        return;
     }
     RunPendingLater(this);
-}
-
-void TWindowEvidenceSource::WMConnectionLost() {
-    if (FJob == nullptr)
-        return;
-    const quint32 Serial = FSerial;
-    QTimer::singleShot(0, this, [this, Serial] {
-        if (Serial != FSerial || FJob == nullptr)
-            return;
-        DropJobs();
-        if (FSink != nullptr)
-            EndRecord(QStringLiteral("The connection to the server was lost"));
-    });
+    EndRecord(FStep == stCad ? QStringLiteral("The call attached data could not be read: ") + Error
+                             : Error);
 }

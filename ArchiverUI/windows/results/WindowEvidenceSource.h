@@ -14,6 +14,7 @@
 #include <QObject>
 #include <QPointer>
 
+class TJobHandle;
 class TfrmQueryResult;
 
 class TWindowEvidenceSource : public QObject, public TEvidenceSource {
@@ -26,15 +27,12 @@ public:
     void Cancel() override;
 
     // A job of this source is with the controller.
-    bool JobRunning() const { return FJob != nullptr; }
+    bool JobRunning() const;
     // Waiting for its turn at the server.
     bool Waiting() const { return FWaiting; }
     // The window's deferred operation: starts the waiting step when the
     // server is free (or waits again).
     void Resume();
-
-protected:
-    bool event(QEvent* Event) override;
 
 private:
     enum TStep { stNone, stCad, stData };
@@ -42,13 +40,11 @@ private:
     void Wait();
     void StartJob();
     void EndRecord(const QString& Error, bool Fatal = false);
+    void AddCadRows(const IPC_DA_DBClient::TSelectResult& Result);
+    void AddData(quint32 RecId, const char* Bytes, quint32 Length);
     void StepDone();
-    void DropJobs();
-    void WMSelectResult(const TDBMessage& Message);
-    void WMDownloadProcess(const TDBMessage& Message);
-    void WMCacheFreed(const TDBMessage& Message);
-    void WMConnectionLost();
-    bool Orphan(TVQArcCache* Job);
+    void StepFailed(const QString& Error);
+    void StopJob();
 
     QPointer<TfrmQueryResult> FWindow;
     QHash<quint32, TEvidenceRecord> FRecords;
@@ -56,12 +52,9 @@ private:
     TEvidenceRecord FRecord;
     TStep FStep = stNone;
     bool FWaiting = false;
-    TVQArcCache* FJob = nullptr;
-    // Counts this source's jobs: a notice posted for an earlier one is
-    // never taken for the running one.
-    quint32 FSerial = 0;
+    TJobHandle* FJob = nullptr;
+    // A start under way: its failure ends the export, not just the record.
+    bool FStarting = false;
+    QString FStartError;
     QList<TCadRow> FCad;
-    QString FError;
-    // The sink took no more of the record: the job is stopped, not ended.
-    bool FRefused = false;
 };
