@@ -16,6 +16,7 @@
 #include "VQMessageBox.h"
 #include "ViewerWindows.h"
 
+#include <QPointer>
 #include <QSocketNotifier>
 #include <QTimer>
 
@@ -47,7 +48,9 @@ void OnStopSignal(int) {
     [[maybe_unused]] const ssize_t Written = write(StopPipe.Fd[1], &Byte, 1);
 }
 
-std::unique_ptr<QSocketNotifier> WatchStopSignals() {
+// Closes the main window when the program is asked to stop (or quits when
+// the window is not there yet).
+std::unique_ptr<QSocketNotifier> WatchStopSignals(const QPointer<QWidget>& Target) {
     if (pipe2(StopPipe.Fd, O_CLOEXEC | O_NONBLOCK) != 0)
         return nullptr;
     struct sigaction Action = {};
@@ -57,13 +60,13 @@ std::unique_ptr<QSocketNotifier> WatchStopSignals() {
     sigaction(SIGTERM, &Action, nullptr);
     sigaction(SIGINT, &Action, nullptr);
     auto Notifier = std::make_unique<QSocketNotifier>(StopPipe.Fd[0], QSocketNotifier::Read);
-    QObject::connect(Notifier.get(), &QSocketNotifier::activated, [] {
+    QObject::connect(Notifier.get(), &QSocketNotifier::activated, [&Target] {
         char Bytes[16];
         while (read(StopPipe.Fd[0], Bytes, sizeof Bytes) > 0) {
         }
         // The notice is read in the message loop, where the window exists.
-        if (frmMain != nullptr)
-            frmMain->close();
+        if (!Target.isNull())
+            Target->close();
         else
             QCoreApplication::quit();
     });
@@ -116,7 +119,8 @@ int main(int argc, char** argv) {
     // first; it is set up with its title at its own step below.
     TVQApplication Application(argc, argv);
     // From here on a stop request waits for the message loop.
-    auto StopSignals = WatchStopSignals();
+    QPointer<QWidget> StopTarget;
+    auto StopSignals = WatchStopSignals(StopTarget);
 
     // 1. The binding starts the library and registers the five callbacks;
     //    it is freed last, at program exit, which stops the library.
@@ -132,17 +136,19 @@ int main(int argc, char** argv) {
     TVQApplication::SetTitle(QStringLiteral("VQarchive Viewer"));
     Application.setWindowIcon(TCommonData::ApplicationIcon());
     // 6. The main window, then the data module whose images it shows. The
-    //    window areas are wired together first, so that the frame's actions
-    //    reach the query builder, the search and the result windows.
-    InstallViewerWindows();
+    //    window areas are wired together through the main window's
+    //    go-between: its actions reach the query builder, the search and the
+    //    result windows.
     auto MainWindow = std::make_unique<TfrmMain>();
+    TViewerWindows* Windows = InstallViewerWindows(*MainWindow);
+    StopTarget = MainWindow.get();
     auto Data = std::make_unique<TCommonData>();
     CommonData = Data.get();
     MainWindow->AssignImages(CommonData->ActionGlyphs);
     // A query file opens its window and runs; one that cannot be read says so.
-    const auto OpenFile = [Window = MainWindow.get()](const QString& File) {
+    const auto OpenFile = [Window = MainWindow.get(), Windows](const QString& File) {
         try {
-            OpenQueryFile(File);
+            Windows->OpenQueryFile(File);
         } catch (...) {
             Window->AppException(std::current_exception());
         }

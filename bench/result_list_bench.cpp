@@ -235,8 +235,8 @@ int main(int argc, char** argv) {
     Controller->SetPort(Port);
     Controller->SetPassword(QStringLiteral("bench"));
     Controller->SetMaxRecords(100000);
-    InstallViewerWindows();
     auto Main = std::make_unique<TfrmMain>();
+    TViewerWindows* Windows = InstallViewerWindows(*Main);
     auto Data = std::make_unique<TCommonData>();
     CommonData = Data.get();
     Main->AssignImages(Data->ActionGlyphs);
@@ -244,7 +244,7 @@ int main(int argc, char** argv) {
     Main->show();
     Controller->ConnectionOK();
 
-    TfrmQueryResult* W = NewResultWindow();
+    TfrmQueryResult* W = Windows->NewResultWindow();
     TVQQuery& Query = W->Query();
     Query.AddDeleteMediaType(ckIM, 0);
     Query.AddDeleteMediaType(ckFaxes, 0);

@@ -14,6 +14,7 @@
 #include <chrono>
 #include <cstring>
 #include <thread>
+#include <utility>
 #include <vector>
 
 TDBConnection* DBConnection = nullptr;
@@ -397,6 +398,15 @@ TDBConnection::~TDBConnection() {
         DBConnection = nullptr;
 }
 
+void TDBConnection::NoteChange() {
+    if (std::exchange(FChangePending, true))
+        return;
+    QTimer::singleShot(0, FEvents.get(), [this] {
+        FChangePending = false;
+        emit FEvents->Changed();
+    });
+}
+
 void TDBConnection::ResetStatus() {
     FStatusString = QStringLiteral("Not connected");
     FState = stReady;
@@ -406,6 +416,7 @@ void TDBConnection::SetConnected(bool Value) {
     // An explicit connect or disconnect ends a reconnect round; its jobs
     // go with it, as with any disconnect.
     AbandonReconnect();
+    NoteChange();
     if (Value == FConnected)
         return;
     if (!Value) {
@@ -527,6 +538,7 @@ void TDBConnection::CheckConnectResult(int Code) {
     }
     FState = stFailed;
     SetScreenCursor(crDefault);
+    NoteChange();
     throw EConnectionException(FStatusString);
 }
 
@@ -543,6 +555,7 @@ State TDBConnection::PollStatus() {
         }
     }
     SetScreenCursor(S == stBusy ? crAppStart : crDefault);
+    NoteChange();
     return S;
 }
 
@@ -606,6 +619,7 @@ void TDBConnection::BeginReconnect(std::exception_ptr PollError) {
     QObject::connect(&Round->Pause, &QTimer::timeout, FHandle.get(),
                      [this] { StartReconnectAttempt(); });
     FReconnect = std::move(Round);
+    NoteChange();
     // Not connected while the round runs: nothing asks the library for
     // anything until the round has ended. The jobs stay in the list, so
     // their windows keep what they have until the outcome is known.
@@ -659,6 +673,7 @@ void TDBConnection::ReconnectAttemptDone(quint32 Serial, int Code, std::exceptio
     }
     if (Connected) {
         std::unique_ptr<TReconnectRound> Done = std::move(FReconnect);
+        NoteChange();
         FConnected = true;
         struct TRestarting {
             bool& Flag;
@@ -696,6 +711,7 @@ void TDBConnection::ReconnectAttemptDone(quint32 Serial, int Code, std::exceptio
 }
 
 void TDBConnection::FailReconnect(std::exception_ptr PollError) {
+    NoteChange();
     FReconnect.reset();
     FConnected = false;
     try {
@@ -765,6 +781,7 @@ void TDBConnection::RestartJobs(const TJobList& AJobs) {
 }
 
 void TDBConnection::FreeAllJobs() {
+    NoteChange();
     // The list is emptied first: each destructor tells its window, whose
     // handler may come back here to free or add jobs.
     TJobList Jobs = std::move(FCaches);
@@ -777,6 +794,7 @@ void TDBConnection::FreeAllJobs() {
 }
 
 std::unique_ptr<TVQArcCache> TDBConnection::TakeJob(const TVQArcCache* Cache) {
+    NoteChange();
     for (auto It = FCaches.begin(); It != FCaches.end(); ++It) {
         if (It->get() == Cache) {
             std::unique_ptr<TVQArcCache> Job = std::move(*It);
@@ -877,6 +895,7 @@ TVQArcCache* TDBConnection::AddJob(std::unique_ptr<TVQArcCache> Job) {
         AddForm(Added->FHWndForNotify.data());
         FReconnect->Copies.push_back(std::move(Copy));
         FCaches.push_back(std::move(Job));
+        NoteChange();
         return Added;
     }
     // A failing connect destroys the job here, which tells its window.
@@ -884,6 +903,7 @@ TVQArcCache* TDBConnection::AddJob(std::unique_ptr<TVQArcCache> Job) {
     TVQArcCache* Added = Job.get();
     AddForm(Added->FHWndForNotify.data());
     FCaches.push_back(std::move(Job));
+    NoteChange();
     StartJob(Added);
     ScheduleWaitingJobs();
     // A failed start frees every job, this one included; the caller must
@@ -944,6 +964,7 @@ bool TDBConnection::StartJob(TVQArcCache* Job) {
             break;
         }
         Job->FStatus = jsResultWaiting;
+        NoteChange();
         // What the window does about it is no failure of the start.
         Guarded([Window = Job->FHWndForNotify] {
             QEvent Started(JobStartedEvent());

@@ -171,6 +171,16 @@ private:
 
 using TJobList = std::vector<std::unique_ptr<TVQArcCache>>;
 
+// The controller's news for the windows: its job list or the connection's
+// state changed. Told once the event that changed them is done, once for
+// any number of changes, so that the windows' commands follow the state
+// without looking at it on every pass of the event loop.
+class TConnectionEvents : public QObject {
+    Q_OBJECT
+signals:
+    void Changed();
+};
+
 class TDBConnection : public TDBListener {
 public:
     // Reads host and port from the settings and shows "Not connected".
@@ -243,6 +253,8 @@ public:
     // operator saves settings. Empty when every value was fine.
     const QStringList& SettingsProblems() const { return FSettingsProblems; }
 
+    TConnectionEvents* Events() const { return FEvents.get(); }
+
     // The job list, in order.
     int JobCount() const { return static_cast<int>(FCaches.size()); }
     TVQArcCache* Jobs(int Index) const { return FCaches.at(static_cast<size_t>(Index)).get(); }
@@ -298,6 +310,9 @@ private:
     QString FStatusString;
     State FState = stReady;
     std::unique_ptr<QObject> FHandle;
+    std::unique_ptr<TConnectionEvents> FEvents = std::make_unique<TConnectionEvents>();
+    bool FChangePending = false;
+    void NoteChange();
     qint32 FMaxRecords = 0;
     quint32 FLastTransactionID = 0;
     QList<QPointer<QObject>> FForms;

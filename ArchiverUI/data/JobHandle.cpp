@@ -183,6 +183,17 @@ void TJobHandle::End(int Outcome, const QString& Text) {
     }
 }
 
+bool TJobHandle::TurnTaken() {
+    if (DBConnection == nullptr)
+        return false;
+    for (int I = 0; I < DBConnection->JobCount(); ++I)
+        if (const auto* Handle =
+                qobject_cast<const TJobHandle*>(DBConnection->Jobs(I)->HWndForNotify().data()))
+            if (Handle->FTakesTurns)
+                return true;
+    return false;
+}
+
 bool TJobHandle::event(QEvent* Event) {
     if (Event->type() == JobStartedEvent()) {
         if (FActive) {

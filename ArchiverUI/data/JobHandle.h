@@ -49,6 +49,14 @@ public:
     void SetAnswerLimit(int Ms);
     int AnswerLimit() const { return FAnswerLimit; }
 
+    // The operations of the result windows and the query builder's user
+    // list take turns: one of them waits while another's job is with the
+    // controller. Off by default (the player's and the dialogs' lookups).
+    void SetTakesTurns(bool Value) { FTakesTurns = Value; }
+    bool TakesTurns() const { return FTakesTurns; }
+    // The controller holds a job of a handle that takes turns.
+    static bool TurnTaken();
+
     bool Running() const { return FActive; }
     // The controller's job of the running start, or none.
     const TVQArcCache* Current() const { return FActive ? Job() : nullptr; }
@@ -102,5 +110,6 @@ private:
     qint64 FReceived = 0;
     QString FError;
     int FAnswerLimit = 0;
+    bool FTakesTurns = false;
     QTimer* FAnswerTimer = nullptr;
 };

@@ -149,15 +149,15 @@ bool RunUntil(const std::function<bool()>& Done, int Ms) {
     return !TimedOut;
 }
 
-TRun SearchOnce(TfrmMain& Main, const QStringList& Phrases) {
+TRun SearchOnce(TfrmMain& Main, TViewerWindows& Windows, const QStringList& Phrases) {
     TRun Run;
     QElapsedTimer Clock;
-    const int WindowsBefore = int(ResultWindows().size());
+    const int WindowsBefore = int(Windows.ResultWindows().size());
     // The frame enables "Search Messages" when it is idle; it may not have
     // been idle since the last window closed.
     Main.ActionList1Update();
     const bool Ran = search_test::WhileModal<TdlgSearch>(
-        [] { return TdlgSearch::Instance(); }, [&] { Main.aSearchText->trigger(); },
+        [&] { return Windows.SearchDialog(); }, [&] { Main.aSearchText->trigger(); },
         [&](TdlgSearch* D) {
             D->RichEdit1->setPlainText(Phrases.join(QLatin1Char('\n')));
             D->rbAnyOf->setChecked(true);
@@ -183,9 +183,9 @@ TRun SearchOnce(TfrmMain& Main, const QStringList& Phrases) {
     TfrmQueryResult* W = nullptr;
     const bool Listed = RunUntil(
         [&] {
-            if (ResultWindows().size() <= WindowsBefore)
+            if (Windows.ResultWindows().size() <= WindowsBefore)
                 return false;
-            W = ResultWindows().last();
+            W = Windows.ResultWindows().last();
             return W->Cache() == nullptr && W->StatusText(0) == QStringLiteral("Done") &&
                    W->ListModel() != nullptr;
         },
@@ -265,8 +265,8 @@ int main(int argc, char** argv) {
     Connection->SetPassword(QLatin1String(Password));
     auto Data = std::make_unique<TCommonData>();
     CommonData = Data.get();
-    InstallViewerWindows();
     auto Main = std::make_unique<TfrmMain>();
+    TViewerWindows& Windows = *InstallViewerWindows(*Main);
     Main->AssignImages(Data->ActionGlyphs);
     Main->resize(1280, 900);
     Main->show();
@@ -275,7 +275,7 @@ int main(int argc, char** argv) {
     // Each side once unmeasured, so that both read warm files.
     int GrepFiles = 0;
     Grep(Texts, Options.Phrases, GrepFiles);
-    const TRun Warm = SearchOnce(*Main, Options.Phrases);
+    const TRun Warm = SearchOnce(*Main, Windows, Options.Phrases);
     if (Warm.EndToEnd < 0) {
         std::fprintf(stderr, "search_bench: the search did not complete (%s)\n",
                      qUtf8Printable(TVQMessageBox::Shown().join(QStringLiteral(" | "))));
@@ -286,7 +286,7 @@ int main(int argc, char** argv) {
     int Hits = Warm.Hits;
     for (int I = 0; I < Options.Runs; ++I) {
         GrepTimes.push_back(Grep(Texts, Options.Phrases, GrepFiles));
-        const TRun R = SearchOnce(*Main, Options.Phrases);
+        const TRun R = SearchOnce(*Main, Windows, Options.Phrases);
         if (R.EndToEnd < 0) {
             std::fprintf(stderr, "search_bench: run %d did not complete\n", I + 1);
             return 1;

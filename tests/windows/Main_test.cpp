@@ -2,6 +2,7 @@
 
 #include "CommonData.h"
 #include "DataCache.h"
+#include "JobHandle.h"
 #include "Main.h"
 #include "SettingsStore.h"
 #include "VQFileDialog.h"
@@ -300,38 +301,26 @@ TEST_F(MainWindowTest, ToolBarItemHidesAndShowsTheWholeBand) {
 
 // --- Enabled rules ----------------------------------------------------------
 
-TEST_F(MainWindowTest, QueryAndSearchAreDisabledWhileTheServerIsBusy) {
-    const auto Saved = TfrmMain::IsServerBusy;
-    bool Busy = true;
-    TfrmMain::IsServerBusy = [&] { return Busy; };
-    Main->ActionList1Update();
-    EXPECT_FALSE(Main->aNewQuery->isEnabled());
-    EXPECT_FALSE(Main->aSearchText->isEnabled());
-    EXPECT_FALSE(Main->ToolBar1->widgetForAction(Main->aNewQuery)->isEnabled());
-    EXPECT_FALSE(Main->ToolBar1->widgetForAction(Main->aSearchText)->isEnabled());
-    Busy = false;
-    Main->ActionList1Update();
-    EXPECT_TRUE(Main->aNewQuery->isEnabled());
-    EXPECT_TRUE(Main->aSearchText->isEnabled());
-    TfrmMain::IsServerBusy = Saved;
-}
-
-TEST_F(MainWindowTest, ARunningJobMakesTheServerBusy) {
+// The commands follow the jobs as they come and go (the tick is stopped):
+// only the jobs that take turns, those of the result windows and the query
+// builder, hold them back.
+TEST_F(MainWindowTest, QueryAndSearchWaitWhileAJobThatTakesTurnsRuns) {
     Test_Archive_Server Server;
     PointAt(Server, "secret");
-    // A job asks the library for the server type first, so the connection
-    // must be open, as the query builder opens it.
     ASSERT_TRUE(Connection->ConnectionOK());
-    QObject Window;
-    TVQArcCache* Job =
-        TVQArcCache::Create(TWindowHandle(&Window), opSQLExecute, QStringLiteral("SELECT 1"));
-    ASSERT_NE(Job, nullptr);
-    Main->ActionList1Update();
-    EXPECT_FALSE(Main->aNewQuery->isEnabled());
-    EXPECT_FALSE(Main->aSearchText->isEnabled());
-    EXPECT_TRUE(Connection->FreeCache(Job));
-    Main->ActionList1Update();
-    EXPECT_TRUE(Main->aNewQuery->isEnabled());
+    Main->Timer1->stop();
+    for (const bool Turns : {false, true}) {
+        SCOPED_TRACE(Turns);
+        TJobHandle Job(nullptr);
+        Job.SetTakesTurns(Turns);
+        Job.Start(opSQLExecute, QStringLiteral("SELECT 1"));
+        QCoreApplication::processEvents();
+        EXPECT_EQ(Main->aNewQuery->isEnabled(), !Turns);
+        EXPECT_EQ(Main->ToolBar1->widgetForAction(Main->aSearchText)->isEnabled(), !Turns);
+        Job.Cancel();
+        QCoreApplication::processEvents();
+        EXPECT_TRUE(Main->aNewQuery->isEnabled());
+    }
 }
 
 TEST_F(MainWindowTest, AFailedServerDisablesQueryAndSearchAndShowsRedBold) {
@@ -398,23 +387,13 @@ TEST_F(MainWindowTest, EscapedExceptionsEndInTheErrorBox) {
     EXPECT_TRUE(Main->isVisible());
 }
 
-TEST_F(MainWindowTest, QueryAndSearchDoNothingHarmfulUntilTheirWindowsExist) {
-    const auto SavedBuilder = TfrmMain::RunQueryBuilder;
-    const auto SavedSearch = TfrmMain::ShowSearchDialog;
-    TfrmMain::RunQueryBuilder = nullptr;
-    TfrmMain::ShowSearchDialog = nullptr;
+TEST_F(MainWindowTest, QueryAndSearchDoNothingHarmfulWithoutTheirWindows) {
+    QSignalSpy Asked(Main.get(), &TfrmMain::NewQueryRequested);
     Main->aNewQuery->trigger();
     Main->aSearchText->trigger();
+    EXPECT_EQ(Asked.count(), 1);
     EXPECT_EQ(Main->MDIChildCount(), 0);
     EXPECT_TRUE(TVQMessageBox::Shown().isEmpty());
-    int Runs = 0;
-    TfrmMain::RunQueryBuilder = [&] { ++Runs; };
-    TfrmMain::ShowSearchDialog = [&] { Runs += 10; };
-    Main->aNewQuery->trigger();
-    Main->aSearchText->trigger();
-    EXPECT_EQ(Runs, 11);
-    TfrmMain::RunQueryBuilder = SavedBuilder;
-    TfrmMain::ShowSearchDialog = SavedSearch;
 }
 
 TEST_F(MainWindowTest, ExitClosesTheMainWindow) {

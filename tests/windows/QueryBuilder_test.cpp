@@ -6,6 +6,7 @@
 #include "BuilderTestSupport.h"
 #include "LiveArchive.h"
 
+#include "JobHandle.h"
 #include "Main.h"
 #include "ViewerWindows.h"
 
@@ -91,10 +92,6 @@ protected:
         TVQInputBox::ClearPrompts();
         TVQFileDialog::ClearAsked();
     }
-    void TearDown() override {
-        ExecuteNewQuery = nullptr;
-        LiveArchiveTest::TearDown();
-    }
     virtual int Extra() const { return 0; }
     virtual QStringList ServerOptions() const { return {}; }
 
@@ -131,11 +128,19 @@ protected:
     }
 };
 
+int OpenBuilders() {
+    int Count = 0;
+    for (QWidget* W : QApplication::allWidgets())
+        Count += qobject_cast<TdlgQueryBuilder*>(W) != nullptr ? 1 : 0;
+    return Count;
+}
+
 TEST_F(QueryBuilderTest, TheUserListComesOnceFromTheArchiveWithItsNamesUnchanged) {
     ASSERT_EQ(UserList->Count(), 0);
     auto Builder = std::make_unique<TdlgQueryBuilder>(nullptr);
-    EXPECT_EQ(ActiveQueryBuilder, Builder.get());
+    // The list takes its turn with the result windows' jobs.
     EXPECT_TRUE(Builder->Busy());
+    EXPECT_TRUE(TJobHandle::TurnTaken());
     QAbstractItemModelTester Tester(Builder->lvUsers->UsersModel(),
                                     QAbstractItemModelTester::FailureReportingMode::Fatal);
     ASSERT_TRUE(PumpUntil([&] { return !Builder->Busy(); }));
@@ -161,7 +166,6 @@ TEST_F(QueryBuilderTest, TheUserListComesOnceFromTheArchiveWithItsNamesUnchanged
         EXPECT_FALSE(Model->data(Model->index(Row), Qt::DecorationRole).isNull());
     }
     Builder.reset();
-    EXPECT_EQ(ActiveQueryBuilder, nullptr);
 
     // A second dialog shows the list it has, without asking the server.
     auto Again = std::make_unique<TdlgQueryBuilder>(nullptr);
@@ -175,13 +179,13 @@ TEST_F(QueryBuilderTest, TheUserListComesOnceFromTheArchiveWithItsNamesUnchanged
 TEST_F(QueryBuilderTest, RefreshLoadsTheListAgainWhenNoJobRuns) {
     auto Builder = NewBuilder();
     EXPECT_TRUE(Builder->aRefreshUsers->isEnabled());
-    QObject Other;
-    ASSERT_NE(TVQArcCache::Create(TWindowHandle(&Other), opSQLExecute,
-                                  QStringLiteral("SELECT Media_ID FROM media")),
-              nullptr);
+    // A result window's query.
+    TJobHandle Other(nullptr);
+    Other.SetTakesTurns(true);
+    Other.Start(opSQLExecute, QStringLiteral("SELECT Media_ID FROM media"));
     Builder->ActionListUpdate();
     EXPECT_FALSE(Builder->aRefreshUsers->isEnabled());
-    DBConnection->CancelJob(&Other);
+    Other.Cancel();
     Builder->ActionListUpdate();
     ASSERT_TRUE(Builder->aRefreshUsers->isEnabled());
     Builder->aRefreshUsers->trigger();
@@ -339,13 +343,7 @@ TEST_F(QueryBuilderTest, ACallAttachedDataConditionComesFromTheArchivesFieldName
 
 TEST_F(QueryBuilderTest, AQueryBuiltInTheDialogIsHandedOverAndMatchesVqquery) {
     const QString File = Folder.path() + QStringLiteral("/built query.vqq");
-    bool HandedOver = false;
     TVQQuery Received;
-    ExecuteNewQuery = [&](TVQQuery& Query) {
-        HandedOver = true;
-        Received.Assign(Query);
-        Received.SetTitle(Query.Title());
-    };
     QString Caption;
     auto Steps = WhenModal([&](QWidget* Top) {
         auto* Builder = qobject_cast<TdlgQueryBuilder*>(Top);
@@ -371,7 +369,7 @@ TEST_F(QueryBuilderTest, AQueryBuiltInTheDialogIsHandedOverAndMatchesVqquery) {
         EXPECT_TRUE(Builder->aExecute->isEnabled());
         QTest::keyClick(Builder->lbQuery, Qt::Key_Return);
     });
-    RunQueryBuilder();
+    const bool HandedOver = RunQueryBuilder(nullptr, QStringLiteral("Query 1"), Received);
     ASSERT_TRUE(*Steps);
     ASSERT_TRUE(HandedOver);
     EXPECT_TRUE(Errors.isEmpty()) << qPrintable(Errors.join('\n'));
@@ -386,7 +384,7 @@ TEST_F(QueryBuilderTest, AQueryBuiltInTheDialogIsHandedOverAndMatchesVqquery) {
     EXPECT_EQ(Execute(Sql), (std::set<quint32>{ImRecord}));
     // The dialog goes once control is back in the message loop.
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    EXPECT_EQ(ActiveQueryBuilder, nullptr);
+    EXPECT_EQ(OpenBuilders(), 0);
 }
 
 TEST_F(QueryBuilderTest, EditQueryShowsTheQueryAndHandsBackOnlyAConfirmedChange) {
@@ -403,7 +401,7 @@ TEST_F(QueryBuilderTest, EditQueryShowsTheQueryAndHandsBackOnlyAConfirmedChange)
         Builder->ActionListUpdate();
         Builder->aExecute->trigger();
     });
-    ASSERT_TRUE(EditQuery(Query));
+    ASSERT_TRUE(EditQuery(nullptr, Query));
     EXPECT_TRUE(Query.MediaTypeExists(ckFaxes, 0));
     EXPECT_EQ(Query.Title(), QStringLiteral("Messages and faxes"));
 
@@ -413,7 +411,7 @@ TEST_F(QueryBuilderTest, EditQueryShowsTheQueryAndHandsBackOnlyAConfirmedChange)
         Builder->aClear->trigger();
         Builder->aClose->trigger();
     });
-    EXPECT_FALSE(EditQuery(Query));
+    EXPECT_FALSE(EditQuery(nullptr, Query));
     EXPECT_EQ(Query.Count(), 4);
 }
 
@@ -536,11 +534,8 @@ TEST_F(QueryBuilderTest, AfterAReconnectTheListComesFromTheRestartedJob) {
 }
 
 TEST_F(QueryBuilderTest, TheMainWindowsCommandOpensTheDialogTitledAfterTheOpenWindows) {
-    // The other tests of this program (and its repeats) run without them.
-    const auto Uninstall =
-        qScopeGuard([Busy = TfrmMain::IsServerBusy] { TfrmMain::IsServerBusy = Busy; });
-    InstallViewerWindows();
     TfrmMain Main;
+    InstallViewerWindows(Main);
     Main.show();
     auto* Child = new QWidget;
     Child->setWindowTitle(QStringLiteral("query 1"));
@@ -554,7 +549,6 @@ TEST_F(QueryBuilderTest, TheMainWindowsCommandOpensTheDialogTitledAfterTheOpenWi
         Parent = Builder->parentWidget();
         QTest::keyClick(Builder, Qt::Key_Escape);
     });
-    Main.ActionList1Update();
     ASSERT_TRUE(Main.aNewQuery->isEnabled());
     Main.aNewQuery->trigger();
     EXPECT_EQ(Title, QStringLiteral("Query 2"));
@@ -572,12 +566,12 @@ TEST_F(QueryBuilderTest, WithoutAServerNoDialogOpensAndTheFailureIsRaised) {
             Top->close();
         },
         500);
-    EXPECT_THROW(RunQueryBuilder(), EConnectionException);
     TVQQuery Query;
-    EXPECT_THROW(EditQuery(Query), EConnectionException);
+    EXPECT_THROW(RunQueryBuilder(nullptr, QStringLiteral("Query 1"), Query), EConnectionException);
+    EXPECT_THROW(EditQuery(nullptr, Query), EConnectionException);
     QTest::qWait(600);
     EXPECT_FALSE(Opened);
-    EXPECT_EQ(ActiveQueryBuilder, nullptr);
+    EXPECT_EQ(OpenBuilders(), 0);
 }
 
 // A list that arrives slowly, two names at a time.

@@ -185,8 +185,8 @@ protected:
         Connection->SetPassword(Password);
         Data = std::make_unique<TCommonData>();
         CommonData = Data.get();
-        InstallViewerWindows();
         Main = std::make_unique<TfrmMain>();
+        Windows = InstallViewerWindows(*Main);
         Main->AssignImages(Data->ActionGlyphs);
         Main->resize(1280, 900);
         Main->show();
@@ -216,7 +216,7 @@ protected:
 
     TfrmQueryResult* Run(const char* DemoFile) {
         TfrmQueryResult* W =
-            OpenQueryFile(QStringLiteral(VQ_DEMO_DIR "/") + QLatin1String(DemoFile));
+            Windows->OpenQueryFile(QStringLiteral(VQ_DEMO_DIR "/") + QLatin1String(DemoFile));
         EXPECT_TRUE(WaitUntil([&] { return Done(W); })) << qPrintable(W->StatusText(0));
         return W;
     }
@@ -275,6 +275,7 @@ protected:
     std::unique_ptr<TTestConnection> Connection;
     std::unique_ptr<TCommonData> Data;
     std::unique_ptr<TfrmMain> Main;
+    TViewerWindows* Windows = nullptr;
 };
 
 } // namespace

@@ -11,6 +11,7 @@
 #include "FAXBrowser.h"
 #include "Main.h"
 #include "MediaPlay.h"
+#include "ModalDriver.h"
 #include "MsgView.h"
 #include "QueryBuilder.h"
 #include "QueryResult.h"
@@ -126,8 +127,8 @@ protected:
         Connection->SetPassword(Password);
         Data = std::make_unique<TCommonData>();
         CommonData = Data.get();
-        InstallViewerWindows();
         Main = std::make_unique<TfrmMain>();
+        Windows = InstallViewerWindows(*Main);
         Main->AssignImages(Data->ActionGlyphs);
         Main->resize(1280, 900);
         Main->show();
@@ -164,14 +165,14 @@ protected:
     }
 
     TfrmQueryResult* Run(const char* DemoFile) {
-        TfrmQueryResult* W = OpenQueryFile(Demo(DemoFile));
+        TfrmQueryResult* W = Windows->OpenQueryFile(Demo(DemoFile));
         EXPECT_TRUE(WaitUntil([&] { return Done(W); })) << qPrintable(W->StatusText(0));
         return W;
     }
 
     // A query of every media type and the given participants.
     TfrmQueryResult* RunWith(const QList<std::tuple<QString, quint64, TUserKind>>& People) {
-        TfrmQueryResult* W = NewResultWindow();
+        TfrmQueryResult* W = Windows->NewResultWindow();
         for (TConditionKind K : {ckIM, ckRVM, ckVM, ckFaxes})
             W->Query().AddDeleteMediaType(K, 0);
         int After = 0;
@@ -214,6 +215,7 @@ protected:
     std::unique_ptr<TTestConnection> Connection;
     std::unique_ptr<TCommonData> Data;
     std::unique_ptr<TfrmMain> Main;
+    TViewerWindows* Windows = nullptr;
 };
 
 } // namespace
@@ -221,7 +223,7 @@ protected:
 // --- Rows --------------------------------------------------------------------
 
 TEST_F(QueryResultTest, ADemoQueryListsOneRowPerRecordWithItsTexts) {
-    TfrmQueryResult* W = NewResultWindow();
+    TfrmQueryResult* W = Windows->NewResultWindow();
     QAbstractItemModelTester ListTester(W->ListModel(),
                                         QAbstractItemModelTester::FailureReportingMode::Fatal);
     QAbstractItemModelTester TreeTester(W->TreeModel(),
@@ -278,25 +280,27 @@ TEST_F(QueryResultTest, ADemoQueryListsOneRowPerRecordWithItsTexts) {
 }
 
 TEST_F(QueryResultTest, TheStatementHasNoRowCapBelowTheRecordLimit) {
-    TfrmQueryResult* W = OpenQueryFile(Demo("Every media type.vqq"));
+    TfrmQueryResult* W = Windows->OpenQueryFile(Demo("Every media type.vqq"));
     ASSERT_NE(W->Cache(), nullptr);
     EXPECT_TRUE(W->Query().BuildQuery(3).endsWith(QStringLiteral(" limit 20002")));
     EXPECT_FALSE(W->Cache()->StringData().contains(QStringLiteral("limit"), Qt::CaseInsensitive));
     EXPECT_TRUE(W->Cache()->StringData().endsWith(QStringLiteral("ORDER BY p.Media_ID")));
-    // While it runs the frame's query and search commands wait.
-    Main->ActionList1Update();
+    // While it runs the frame's query and search commands wait: they
+    // follow the job as it starts and ends, with no idle pass.
+    QCoreApplication::processEvents();
     EXPECT_TRUE(IsServerBusy());
     EXPECT_FALSE(Main->aNewQuery->isEnabled());
     EXPECT_FALSE(Main->aSearchText->isEnabled());
+    Main->Timer1->stop();
     ASSERT_TRUE(WaitUntil([&] { return Done(W); }));
-    Main->ActionList1Update();
+    QCoreApplication::processEvents();
     EXPECT_FALSE(IsServerBusy());
     EXPECT_TRUE(Main->aNewQuery->isEnabled());
 }
 
 TEST_F(QueryResultTest, AnSqlErrorEndsTheJobWithItsMessage) {
     // A query without media types is no statement the archive accepts.
-    TfrmQueryResult* W = NewResultWindow();
+    TfrmQueryResult* W = Windows->NewResultWindow();
     W->ExecuteQuery();
     ASSERT_TRUE(WaitUntil([&] { return !W->JobRunning(); }));
     EXPECT_EQ(W->StatusText(0), QStringLiteral("Failed"));
@@ -308,7 +312,7 @@ TEST_F(QueryResultTest, AnSqlErrorEndsTheJobWithItsMessage) {
 TEST_F(QueryResultTest, RowsSortedWhileTheyArriveStayOnePerRecord) {
     Restart({QStringLiteral("--batch-size"), QStringLiteral("3"),
              QStringLiteral("--fault-batch-delay"), QStringLiteral("5ms")});
-    TfrmQueryResult* W = OpenQueryFile(Demo("Every media type.vqq"));
+    TfrmQueryResult* W = Windows->OpenQueryFile(Demo("Every media type.vqq"));
     // Sorting between batches puts the newest record's row elsewhere; its
     // next participant must still not make a second row.
     while (W->Cache() != nullptr) {
@@ -323,7 +327,7 @@ TEST_F(QueryResultTest, RowsSortedWhileTheyArriveStayOnePerRecord) {
 
 TEST_F(QueryResultTest, TheRecordLimitCancelsAndKeepsTheRecordsBeforeIt) {
     Connection->SetMaxRecords(100);
-    TfrmQueryResult* W = OpenQueryFile(Demo("Every media type.vqq"));
+    TfrmQueryResult* W = Windows->OpenQueryFile(Demo("Every media type.vqq"));
     ASSERT_TRUE(WaitUntil([&] { return W->Cache() == nullptr; }));
     Pump(200);
     EXPECT_TRUE(TVQMessageBox::Shown().contains(QStringLiteral(
@@ -434,7 +438,7 @@ TEST_F(QueryResultTest, SortingByEachColumnKeepsTheWindowsOwnDirection) {
     // arrow as they are.
     Click(1);
     EXPECT_FALSE(W->SortAscending());
-    EXPECT_TRUE(NewResultWindow()->SortAscending());
+    EXPECT_TRUE(Windows->NewResultWindow()->SortAscending());
     EXPECT_FALSE(W->SortAscending());
     EXPECT_EQ(W->ListModel()->headerData(1, Qt::Horizontal, Qt::AccessibleDescriptionRole),
               QStringLiteral("sorted descending"));
@@ -559,7 +563,7 @@ TEST_F(QueryResultTest, EachViewRemembersItsSelectionAcrossARefresh) {
 TEST_F(QueryResultTest, CancellingSortsTheRowsReceivedSoFar) {
     Restart({QStringLiteral("--batch-size"), QStringLiteral("4"),
              QStringLiteral("--fault-batch-delay"), QStringLiteral("40ms")});
-    TfrmQueryResult* W = OpenQueryFile(Demo("Every media type.vqq"));
+    TfrmQueryResult* W = Windows->OpenQueryFile(Demo("Every media type.vqq"));
     ASSERT_TRUE(WaitUntil([&] { return W->ListModel()->rowCount() >= 8; }));
     // Turned round while rows arrive; the later rows come in arrival order.
     W->ColumnClick(0);
@@ -674,7 +678,7 @@ TEST_F(QueryResultTest, ASearchResultWindowListsTheHits) {
     TSearchOptions Options;
     for (const QStringList& Row : Some)
         Options.MediaIds().append(Row.first().toUInt());
-    TfrmQueryResult* W = NewResultWindow();
+    TfrmQueryResult* W = Windows->NewResultWindow();
     W->ShowSearchResult(Options);
     EXPECT_TRUE(W->IsSearchRes());
     EXPECT_EQ(W->windowTitle(), QStringLiteral("Search result 1"));
@@ -694,7 +698,7 @@ TEST_F(QueryResultTest, ASearchResultWindowListsTheHits) {
     EXPECT_EQ(W->SearchOptions()->MediaIds(), Options.MediaIds());
 
     // A search without hits asks the server nothing.
-    TfrmQueryResult* Empty = NewResultWindow();
+    TfrmQueryResult* Empty = Windows->NewResultWindow();
     Empty->ShowSearchResult(TSearchOptions());
     EXPECT_EQ(Empty->windowTitle(), QStringLiteral("Search result 2"));
     EXPECT_EQ(Empty->Cache(), nullptr);
@@ -823,34 +827,23 @@ TEST_F(QueryResultTest, ADoubleClickedRecordingLoadsOnceAndCloseClosesTheFrame) 
     EXPECT_EQ(Main->MDIChildCount(), 0);
 }
 
-TEST_F(QueryResultTest, ChangingASearchResultAsksTheSearchDialog) {
-    TSearchOptions Options;
-    Options.MediaIds().append(
-        Sqlite(QStringLiteral("SELECT Media_ID FROM media WHERE media_type = 'im' LIMIT 1"))
-            .first()
-            .first()
-            .toUInt());
-    TfrmQueryResult* W = NewResultWindow();
-    W->ShowSearchResult(Options);
-    ASSERT_TRUE(WaitUntil([&] { return Done(W); }));
-    const auto Saved = TfrmMain::ShowSearchDialog;
-    bool SawChange = false;
-    TfrmMain::ShowSearchDialog = [&] {
-        SawChange = W->ChangeSearch();
-        throw EQueryResultError(QStringLiteral("dialog failed"));
-    };
-    EXPECT_THROW(W->aChangeQueryExecute(), EQueryResultError);
-    TfrmMain::ShowSearchDialog = Saved;
-    EXPECT_TRUE(SawChange);
-    EXPECT_FALSE(W->ChangeSearch());
-}
-
 TEST_F(QueryResultTest, AQueryFromTheQueryBuilderOpensItsOwnWindow) {
-    ASSERT_TRUE(ExecuteNewQuery);
     TVQQuery Query;
     Query.LoadFromFile(Demo("Messages of Anna Schmidt.vqq"));
-    Query.SetTitle(QStringLiteral("Query 1"));
-    ExecuteNewQuery(Query);
+    viewer_test::WhenModal([&](QWidget* Top) {
+        auto* Builder = qobject_cast<TdlgQueryBuilder*>(Top);
+        ASSERT_NE(Builder, nullptr);
+        EXPECT_TRUE(WaitUntil([&] { return !Builder->Busy(); }));
+        Builder->AssignQuery(Query);
+        Builder->ProposeTitle(QStringLiteral("Query 1"));
+        Builder->ActionListUpdate();
+        EXPECT_TRUE(Builder->aExecute->isEnabled());
+        Builder->aExecute->trigger();
+        // Whatever failed, the dialog does not stay.
+        if (Builder->isVisible())
+            Builder->reject();
+    });
+    Main->aNewQuery->trigger();
     ASSERT_EQ(Main->MDIChildCount(), 1);
     auto* W = qobject_cast<TfrmQueryResult*>(Main->MDIChildren().first()->widget());
     ASSERT_NE(W, nullptr);
@@ -890,7 +883,7 @@ TEST_F(QueryResultTest, AChangedServerFreezesTheWindow) {
 TEST_F(QueryResultTest, AServerThatCannotBeReachedIsReportedInTheWindow) {
     Server.Stop();
     try {
-        OpenQueryFile(Demo("Every media type.vqq"));
+        Windows->OpenQueryFile(Demo("Every media type.vqq"));
         FAIL() << "a query ran without a server";
     } catch (const EConnectionException& E) {
         EXPECT_EQ(E.Message(), QStringLiteral("Failed to connect"));
@@ -906,14 +899,14 @@ TEST_F(QueryResultTest, AServerThatCannotBeReachedIsReportedInTheWindow) {
     ASSERT_TRUE(Bad.open(QIODevice::WriteOnly));
     Bad.write("not a query");
     Bad.close();
-    EXPECT_ANY_THROW(OpenQueryFile(Bad.fileName()));
+    EXPECT_ANY_THROW(Windows->OpenQueryFile(Bad.fileName()));
     EXPECT_EQ(Main->MDIChildCount(), 1);
 }
 
 TEST_F(QueryResultTest, ALostConnectionFailsAndKeepsTheRowsReceived) {
     Restart({QStringLiteral("--batch-size"), QStringLiteral("2"),
              QStringLiteral("--fault-batch-delay"), QStringLiteral("50ms")});
-    TfrmQueryResult* W = OpenQueryFile(Demo("Every media type.vqq"));
+    TfrmQueryResult* W = Windows->OpenQueryFile(Demo("Every media type.vqq"));
     ASSERT_TRUE(WaitUntil([&] { return W->ListModel()->rowCount() >= 4; }));
     ASSERT_NE(W->Cache(), nullptr);
     Server.Stop();
@@ -968,7 +961,7 @@ TEST_F(QueryResultTest, ClosingRemovesTheTemporaryFile) {
     EXPECT_FALSE(QFile::exists(Name));
 
     // A window that never downloaded, closed while its query runs.
-    TfrmQueryResult* Running = OpenQueryFile(Demo("Every media type.vqq"));
+    TfrmQueryResult* Running = Windows->OpenQueryFile(Demo("Every media type.vqq"));
     const QString Other = Running->TempFileName();
     EXPECT_TRUE(QFile::exists(Other));
     Main->aCloseAllExecute();

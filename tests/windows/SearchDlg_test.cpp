@@ -100,8 +100,8 @@ protected:
         Connection->SetPassword(Password);
         Data = std::make_unique<TCommonData>();
         CommonData = Data.get();
-        InstallViewerWindows();
         Main = std::make_unique<TfrmMain>();
+        Windows = InstallViewerWindows(*Main);
         Main->AssignImages(Data->ActionGlyphs);
         Main->resize(1280, 900);
         Main->show();
@@ -109,8 +109,10 @@ protected:
     }
 
     void TearDown() override {
+        const QPointer<TdlgSearch> Dialog = Windows != nullptr ? Windows->SearchDialog() : nullptr;
         Main.reset();
-        EXPECT_EQ(TdlgSearch::Instance(), nullptr) << "the dialog goes with the main window";
+        Windows = nullptr;
+        EXPECT_TRUE(Dialog.isNull()) << "the dialog goes with the main window";
         Data.reset();
         CommonData = nullptr;
         Connection.reset();
@@ -130,7 +132,7 @@ protected:
     bool WithDialog(const std::function<void(TdlgSearch*)>& Body) {
         Main->ActionList1Update();
         EXPECT_TRUE(Main->aSearchText->isEnabled());
-        return search_test::WhileModal<TdlgSearch>([] { return TdlgSearch::Instance(); },
+        return search_test::WhileModal<TdlgSearch>([this] { return Windows->SearchDialog(); },
                                                    [this] { Main->aSearchText->trigger(); }, Body);
     }
 
@@ -155,11 +157,11 @@ protected:
 
     // The newest result window once it lists its rows.
     TfrmQueryResult* NewestWindow(int Count) {
-        EXPECT_TRUE(WaitUntil([&] { return ResultWindows().size() == Count; }))
-            << ResultWindows().size();
-        if (ResultWindows().size() != Count)
+        EXPECT_TRUE(WaitUntil([&] { return Windows->ResultWindows().size() == Count; }))
+            << Windows->ResultWindows().size();
+        if (Windows->ResultWindows().size() != Count)
             return nullptr;
-        TfrmQueryResult* W = ResultWindows().last();
+        TfrmQueryResult* W = Windows->ResultWindows().last();
         EXPECT_TRUE(WaitUntil([&] { return Done(W); })) << qPrintable(W->StatusText(0));
         return W;
     }
@@ -173,7 +175,7 @@ protected:
     // A result window listing every instant message and call recording of
     // one participant.
     TfrmQueryResult* RunQueryOf(const QString& Name, quint64 UserId) {
-        TfrmQueryResult* W = NewResultWindow();
+        TfrmQueryResult* W = Windows->NewResultWindow();
         W->Query().AddDeleteMediaType(ckIM, 0);
         W->Query().AddDeleteMediaType(ckRVM, 0);
         W->Query().InsertPartipiant(0, Name, UserId, ukUser);
@@ -208,6 +210,7 @@ protected:
     std::unique_ptr<TTestConnection> Connection;
     std::unique_ptr<TCommonData> Data;
     std::unique_ptr<TfrmMain> Main;
+    TViewerWindows* Windows = nullptr;
 };
 
 } // namespace
@@ -297,7 +300,7 @@ TEST_F(SearchDlgTest, AnyOfFindsEitherPhraseAndLettersBeyondAsciiIgnoreCase) {
         QTest::mouseClick(D->btnClose, Qt::LeftButton);
         EXPECT_FALSE(D->isVisible());
     }));
-    EXPECT_EQ(ResultWindows().size(), 1);
+    EXPECT_EQ(Windows->ResultWindows().size(), 1);
 }
 
 TEST_F(SearchDlgTest, BlankLinesAreNotSentAsPhrases) {
@@ -416,7 +419,7 @@ TEST_F(SearchDlgTest, OnlyCallsSelectedSearchesNothing) {
         EXPECT_TRUE(D->isVisible());
     }));
     Pump(100);
-    EXPECT_EQ(ResultWindows().size(), 1);
+    EXPECT_EQ(Windows->ResultWindows().size(), 1);
 }
 
 TEST_F(SearchDlgTest, PutToReplacesTheActiveWindowsContent) {
@@ -431,7 +434,7 @@ TEST_F(SearchDlgTest, PutToReplacesTheActiveWindowsContent) {
         SearchAndWait(D);
     }));
     ASSERT_TRUE(WaitUntil([&] { return Target->IsSearchRes() && Done(Target); }));
-    EXPECT_EQ(ResultWindows().size(), 1);
+    EXPECT_EQ(Windows->ResultWindows().size(), 1);
     EXPECT_EQ(RowsOf(Target), Expected);
     // The window keeps its caption.
     EXPECT_EQ(Target->windowTitle(), QStringLiteral("Calls and messages"));
@@ -452,7 +455,7 @@ TEST_F(SearchDlgTest, ChangeReopensTheDialogWithTheWindowsSearch) {
     // records as the source and this window as the destination.
     const QStringList Second = {QStringLiteral("tomorrow")};
     const bool Ran = search_test::WhileModal<TdlgSearch>(
-        [] { return TdlgSearch::Instance(); }, [&] { W->aChangeQuery->trigger(); },
+        [this] { return Windows->SearchDialog(); }, [&] { W->aChangeQuery->trigger(); },
         [&](TdlgSearch* D) {
             EXPECT_TRUE(W->ChangeSearch());
             EXPECT_EQ(D->QueryResult(), W);
@@ -469,7 +472,7 @@ TEST_F(SearchDlgTest, ChangeReopensTheDialogWithTheWindowsSearch) {
     EXPECT_FALSE(W->ChangeSearch());
     ASSERT_TRUE(
         WaitUntil([&] { return Done(W) && RowsOf(W) == Archive().Matching(Second, true); }));
-    EXPECT_EQ(ResultWindows().size(), 1);
+    EXPECT_EQ(Windows->ResultWindows().size(), 1);
     EXPECT_EQ(W->SearchOptions()->Phrases(), Second);
     EXPECT_EQ(W->windowTitle(), QStringLiteral("Search result 1"));
 }
@@ -625,7 +628,7 @@ TEST_F(SearchDlgTest, KeysSearchCancelAndClose) {
         EXPECT_FALSE(D->isVisible());
     }));
     EXPECT_EQ(Connection->JobCount(), 0);
-    EXPECT_EQ(ResultWindows().size(), 0);
+    EXPECT_EQ(Windows->ResultWindows().size(), 0);
 }
 
 TEST_F(SearchDlgTest, ClosingWhileSearchingCancelsTheJob) {
@@ -640,7 +643,7 @@ TEST_F(SearchDlgTest, ClosingWhileSearchingCancelsTheJob) {
         EXPECT_EQ(Connection->JobCount(), 0);
     }));
     Pump(400);
-    EXPECT_EQ(ResultWindows().size(), 0);
+    EXPECT_EQ(Windows->ResultWindows().size(), 0);
     EXPECT_EQ(ScreenCursor(), crDefault);
 }
 
@@ -665,7 +668,7 @@ TEST_F(SearchDlgTest, AServerErrorIsShownInTheStatusPanelAndABox) {
         EXPECT_TRUE(D->aSearch->isEnabled());
         EXPECT_EQ(ScreenCursor(), crDefault);
     }));
-    EXPECT_EQ(ResultWindows().size(), 0);
+    EXPECT_EQ(Windows->ResultWindows().size(), 0);
 }
 
 TEST_F(SearchDlgTest, AServerThatIsGoneIsReported) {

@@ -3,6 +3,7 @@
 #include "AboutDlg.h"
 #include "CommonData.h"
 #include "DataCache.h"
+#include "JobHandle.h"
 #include "Manual.h"
 #include "SettingsDlg.h"
 #include "VQApplication.h"
@@ -30,12 +31,6 @@
 #include <algorithm>
 
 TfrmMain* frmMain = nullptr;
-
-std::function<void()> TfrmMain::RunQueryBuilder;
-std::function<void()> TfrmMain::ShowSearchDialog;
-std::function<bool()> TfrmMain::IsServerBusy = [] {
-    return DBConnection != nullptr && DBConnection->JobCount() > 0;
-};
 
 namespace {
 
@@ -96,12 +91,13 @@ TfrmMain::TfrmMain(QWidget* Owner) : QMainWindow(Owner) {
     Timer1->setInterval(1000);
     connect(Timer1, &QTimer::timeout, this, &TfrmMain::Timer1Timer);
     Timer1->start();
-    // The toolkit's equivalent of the idle-time action update: just before
-    // the event loop waits for the next event.
-    if (QAbstractEventDispatcher* Dispatcher = QAbstractEventDispatcher::instance())
-        connect(Dispatcher, &QAbstractEventDispatcher::aboutToBlock, this,
+    // The commands follow the jobs and the connection as they change (and
+    // each poll of the tick).
+    if (DBConnection != nullptr)
+        connect(DBConnection->Events(), &TConnectionEvents::Changed, this,
                 &TfrmMain::ActionList1Update);
     FormCreate();
+    ActionList1Update();
     if (frmMain == nullptr)
         frmMain = this;
 }
@@ -359,7 +355,7 @@ void TfrmMain::UpdateWindowActions() {
 }
 
 void TfrmMain::ActionList1Update() {
-    const bool ServerBusy = IsServerBusy && IsServerBusy();
+    const bool ServerBusy = TJobHandle::TurnTaken();
     const bool ControllerEnabled = DBConnection == nullptr || DBConnection->Enabled();
     aNewQuery->setEnabled(!ServerBusy && ControllerEnabled);
     aSearchText->setEnabled(aNewQuery->isEnabled());
@@ -370,6 +366,7 @@ void TfrmMain::Timer1Timer() {
         return;
     DBConnection->TimerProc();
     sbPanels[1]->SetText(DBConnection->StatusString());
+    ActionList1Update();
     // The colour follows the state even when the text stays the same.
     sbPanels[1]->update();
 }
@@ -422,13 +419,11 @@ void TfrmMain::UpdateWindowMenu() {
 }
 
 void TfrmMain::aNewQueryExecute() {
-    if (RunQueryBuilder)
-        RunQueryBuilder();
+    emit NewQueryRequested();
 }
 
 void TfrmMain::aSearchTextExecute() {
-    if (ShowSearchDialog)
-        ShowSearchDialog();
+    emit SearchTextRequested();
 }
 
 void TfrmMain::aCloseAllExecute() {

@@ -57,6 +57,10 @@ signals:
     // File > Open query...: the operator chose a query file to run in a
     // result window of its own; the program's start-up code opens it.
     void OpenQueryRequested(const QString& FileName);
+    // The query builder and the text search: the windows that come with
+    // their own units answer these (see ViewerWindows).
+    void NewQueryRequested();
+    void SearchTextRequested();
 
 public:
     // The first "Base1", "Base2", ... that no open child window has as its
@@ -84,14 +88,6 @@ public:
     void UpdateWindowMenu();
     // Cascade, Tile and Close All stand enabled while a child is open.
     void UpdateWindowActions();
-
-    // The windows that come with their own units plug in here: the query
-    // builder, the text search dialog and the result windows' busy check.
-    // Until they do, the query and search actions have nothing to run and
-    // only the controller's job list can make the server busy.
-    static std::function<void()> RunQueryBuilder;
-    static std::function<void()> ShowSearchDialog;
-    static std::function<bool()> IsServerBusy;
 
     // Controls and actions, by their form names.
     QToolBar* CoolBar1 = nullptr;

@@ -6,7 +6,6 @@
 #include "DataCache.h"
 #include "DialogSupport.h"
 #include "JobHandle.h"
-#include "Main.h"
 #include "Manual.h"
 #include "QueryLines.h"
 #include "UserList.h"
@@ -33,9 +32,6 @@
 #include <QVBoxLayout>
 
 #include <stdexcept>
-
-TdlgQueryBuilder* ActiveQueryBuilder = nullptr;
-std::function<void(TVQQuery& Query)> ExecuteNewQuery;
 
 const char* const TdlgQueryBuilder::UserListSQL =
     "SELECT u.Display_Name, u.User_Id, 0 AS Group_Id FROM users AS u  UNION ALL SELECT "
@@ -104,8 +100,6 @@ TdlgQueryBuilder::~TdlgQueryBuilder() {
     // No idle update of a dialog on its way out.
     if (QAbstractEventDispatcher* Dispatcher = QAbstractEventDispatcher::instance())
         disconnect(Dispatcher, nullptr, this, nullptr);
-    if (ActiveQueryBuilder == this)
-        ActiveQueryBuilder = nullptr;
     // A user list that is still arriving is dropped (and emptied, so that
     // the next dialog loads it whole); the job handle cancels its job.
     if (FUserJob->Running() && UserList != nullptr)
@@ -117,14 +111,16 @@ TdlgQueryBuilder::~TdlgQueryBuilder() {
 }
 
 void TdlgQueryBuilder::FormCreate() {
-    Edit3->setText(frmMain != nullptr ? frmMain->AutoQueryTitle(QStringLiteral("Query "))
-                                      : QStringLiteral("Query 1"));
-    FQuery->SetTitle(Edit3->text());
+    ProposeTitle(QStringLiteral("Query 1"));
     lvUsers->UsersModel()->SetList(UserList);
     if (UserList != nullptr && UserList->Count() == 0)
         LoadUserList();
     ShowUsers();
-    ActiveQueryBuilder = this;
+}
+
+void TdlgQueryBuilder::ProposeTitle(const QString& Title) {
+    Edit3->setText(Title);
+    FQuery->SetTitle(Title);
 }
 
 void TdlgQueryBuilder::CreateActions() {
@@ -393,7 +389,7 @@ void TdlgQueryBuilder::ActionListUpdate() {
     };
     aUserUp->setEnabled(Line > 0 && IsParticipant(Line) && IsParticipant(Line - 1));
     aUserDown->setEnabled(Line > 0 && IsParticipant(Line) && IsParticipant(Line + 1));
-    const bool ServerBusy = TfrmMain::IsServerBusy && TfrmMain::IsServerBusy();
+    const bool ServerBusy = TJobHandle::TurnTaken();
     aRefreshUsers->setEnabled(!ServerBusy && ControllerEnabled && UserList != nullptr);
     aPartipiants->setEnabled(lvUsers->SelectedCount() > 0);
     const TAQCondition* Remembered = Condition();
@@ -647,6 +643,7 @@ void TdlgQueryBuilder::showEvent(QShowEvent* Event) {
 
 void TdlgQueryBuilder::CreateUserListJob() {
     FUserJob = new TJobHandle(this);
+    FUserJob->SetTakesTurns(true);
     FUserJob->SetAnswerLimit(TJobHandle::LibraryCallLimit);
     connect(FUserJob, &TJobHandle::Rows, this, &TdlgQueryBuilder::AddUserRows);
     connect(FUserJob, &TJobHandle::WaitingForServer, this,
@@ -761,24 +758,26 @@ void TdlgQueryBuilder::keyPressEvent(QKeyEvent* Event) {
 // ---------------------------------------------------------------------------
 // Entry points
 
-void RunQueryBuilder() {
-    if (DBConnection == nullptr || !DBConnection->ConnectionOK())
-        return;
-    TDialogRelease<TdlgQueryBuilder> Dialog(new TdlgQueryBuilder(frmMain));
-    if (!Dialog->CreationCompleted()) {
-        Dialog->close();
-        return;
-    }
-    if (Dialog->exec() != QDialog::Accepted || !Dialog)
-        return;
-    if (ExecuteNewQuery)
-        ExecuteNewQuery(Dialog->Query());
-}
-
-bool EditQuery(TVQQuery& Query) {
+bool RunQueryBuilder(QWidget* Owner, const QString& Title, TVQQuery& Query) {
     if (DBConnection == nullptr || !DBConnection->ConnectionOK())
         return false;
-    TDialogRelease<TdlgQueryBuilder> Dialog(new TdlgQueryBuilder(frmMain));
+    TDialogRelease<TdlgQueryBuilder> Dialog(new TdlgQueryBuilder(Owner));
+    if (!Dialog->CreationCompleted()) {
+        Dialog->close();
+        return false;
+    }
+    Dialog->ProposeTitle(Title);
+    if (Dialog->exec() != QDialog::Accepted || !Dialog)
+        return false;
+    Query.Assign(Dialog->Query());
+    Query.SetTitle(Dialog->Query().Title());
+    return true;
+}
+
+bool EditQuery(QWidget* Owner, TVQQuery& Query) {
+    if (DBConnection == nullptr || !DBConnection->ConnectionOK())
+        return false;
+    TDialogRelease<TdlgQueryBuilder> Dialog(new TdlgQueryBuilder(Owner));
     if (!Dialog->CreationCompleted()) {
         Dialog->close();
         return false;

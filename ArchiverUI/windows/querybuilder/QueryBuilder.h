@@ -38,6 +38,8 @@ public:
 
     // The user list is being loaded.
     bool Busy() const;
+    // The title the dialog offers until the operator types another.
+    void ProposeTitle(const QString& Title);
     // False when something failed while the dialog was being created (the
     // error was shown); the caller closes it then.
     bool CreationCompleted() const { return FCreated; }
@@ -155,16 +157,10 @@ private:
     bool FCreated = false;
 };
 
-// The dialog while it exists.
-extern TdlgQueryBuilder* ActiveQueryBuilder;
-
-// The main window's "Query Builder": composes a new query and, when the
-// operator executes it, hands it to ExecuteNewQuery.
-void RunQueryBuilder();
+// The main window's "Query Builder": composes a new query, titled Title
+// until the operator changes it; true when the operator executed it (Query
+// then holds it). Nothing happens without a working connection.
+bool RunQueryBuilder(QWidget* Owner, const QString& Title, TVQQuery& Query);
 // A result window's "Change": edits Query in the dialog; true when the
 // operator executed it (Query then holds the new conditions).
-bool EditQuery(TVQQuery& Query);
-
-// Where a confirmed new query goes: the program opens a result window for
-// it. Set where the windows are wired together; a test may observe it.
-extern std::function<void(TVQQuery& Query)> ExecuteNewQuery;
+bool EditQuery(QWidget* Owner, TVQQuery& Query);

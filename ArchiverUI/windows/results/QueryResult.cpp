@@ -27,6 +27,7 @@
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenu>
+#include <QMetaMethod>
 #include <QPainter>
 #include <QPainterPath>
 #include <QRegularExpression>
@@ -124,7 +125,7 @@ void TfrmQueryResult::FormCreate() {
             return;
         }
         if (!IsServerBusy())
-            RunPendingOperation();
+            PassTurn();
     });
     FRowCountTimer = new QTimer(this);
     FRowCountTimer->setSingleShot(true);
@@ -480,6 +481,7 @@ void TfrmQueryResult::WMServerChanged() {
 
 void TfrmQueryResult::ConnectJob() {
     FJob = new TJobHandle(this);
+    FJob->SetTakesTurns(true);
     connect(FJob, &TJobHandle::Rows, this, &TfrmQueryResult::ReceiveRows);
     connect(FJob, &TJobHandle::Data, this, &TfrmQueryResult::DownloadData);
     connect(FJob, &TJobHandle::WaitingForServer, this,
@@ -523,7 +525,7 @@ void TfrmQueryResult::JobEnded(const QString& Status) {
     ActionList1Update();
     // The next deferred operation starts once the controller is done with
     // the job, not from inside its handling.
-    QTimer::singleShot(0, this, [] { RunPendingOperation(); });
+    QTimer::singleShot(0, this, [this] { PassTurn(); });
 }
 
 void TfrmQueryResult::JobFailed(const QString& Text) {
@@ -675,9 +677,8 @@ void TfrmQueryResult::ResetList() {
 
 void TfrmQueryResult::ShowSearchResult(const TSearchOptions& Options) {
     if (FQuery->Title().isEmpty()) {
-        FQuery->SetTitle(frmMain != nullptr
-                             ? frmMain->AutoQueryTitle(QStringLiteral("Search result "))
-                             : QStringLiteral("Search result 1"));
+        FQuery->SetTitle(FTitleSource ? FTitleSource(QStringLiteral("Search result "))
+                                      : QStringLiteral("Search result 1"));
         setWindowTitle(FQuery->Title());
     }
     if (!FSearchOptions)
@@ -732,14 +733,13 @@ void TfrmQueryResult::aChangeQueryExecute() {
             bool& Flag;
             ~TClear() { Flag = false; }
         } Clear{FChangeSearch};
-        if (TfrmMain::ShowSearchDialog)
-            TfrmMain::ShowSearchDialog();
+        emit SearchDialogRequested();
         return;
     }
     TVQQuery Copy;
     Copy.Assign(*FQuery);
     Copy.SetTitle(FQuery->Title());
-    if (!EditQuery(Copy))
+    if (!EditQuery(window(), Copy))
         return;
     // The tree points at the conditions that are about to be replaced.
     FBuildingTree = true;
@@ -765,61 +765,15 @@ void TfrmQueryResult::aBrowseBlobExecute() {
 // ---------------------------------------------------------------------------
 // Unit functions
 
-QList<TfrmQueryResult*> ResultWindows() {
-    QList<TfrmQueryResult*> Result;
-    if (frmMain != nullptr) {
-        for (QMdiSubWindow* Child : frmMain->MDIChildren())
-            if (auto* W = qobject_cast<TfrmQueryResult*>(Child->widget()))
-                Result.append(W);
-        return Result;
-    }
-    for (QWidget* W : QApplication::allWidgets())
-        if (auto* R = qobject_cast<TfrmQueryResult*>(W))
-            Result.append(R);
-    return Result;
-}
-
 bool IsServerBusy() {
-    for (TfrmQueryResult* W : ResultWindows())
-        if (W->JobRunning() || W->EvidenceJobRunning())
-            return true;
-    return ActiveQueryBuilder != nullptr && ActiveQueryBuilder->Busy();
+    return TJobHandle::TurnTaken();
 }
 
-void RunPendingOperation() {
-    for (TfrmQueryResult* W : ResultWindows())
-        if (W->RunFirstPendingOperation())
-            return;
-}
-
-TfrmQueryResult* NewResultWindow() {
-    auto* Window = new TfrmQueryResult;
-    if (frmMain == nullptr) {
-        Window->show();
-        return Window;
-    }
-    QMdiSubWindow* Child = frmMain->AddChild(Window);
-    // Most of the frame, so that the list shows a screenful and its
-    // columns at once; cascading keeps the next window's title in view.
-    const QSize Area = frmMain->ClientArea()->viewport()->size();
-    const QSize Least = Child->minimumSizeHint();
-    Child->resize(qMax(Least.width(), qMin(Area.width() - 40, 1100)),
-                  qMax(Least.height(), qMin(Area.height() - 40, 760)));
-    return Window;
-}
-
-TfrmQueryResult* OpenQueryFile(const QString& FileName) {
-    TVQQuery Query;
-    Query.LoadFromFile(FileName);
-    if (Query.HasError())
-        throw EQueryResultError(QStringLiteral("The query \"%1\" cannot be executed:\n%2")
-                                    .arg(FileName, Query.ErrorReason()));
-    TfrmQueryResult* Window = NewResultWindow();
-    Window->Query().Assign(Query);
-    Window->Query().SetTitle(QFileInfo(FileName).completeBaseName());
-    Window->setWindowTitle(Window->Query().Title());
-    Window->ExecuteQuery();
-    return Window;
+void TfrmQueryResult::PassTurn() {
+    if (isSignalConnected(QMetaMethod::fromSignal(&TfrmQueryResult::TurnEnded)))
+        emit TurnEnded();
+    else
+        RunFirstPendingOperation();
 }
 
 QString WithoutRowLimit(const QString& Sql) {

@@ -117,6 +117,15 @@ public:
     bool RunFirstPendingOperation();
     // Defers an operation until the server is free.
     void AddOperation(TServerOperation Op);
+    // A job of this window ended: the deferred operations may run, those
+    // of the windows before this one first (TurnEnded tells whoever keeps
+    // the windows; a window on its own runs its own).
+    void PassTurn();
+    // Where the window takes a title from when a search result comes into
+    // it untitled: the next free one of the program for a base text.
+    void SetTitleSource(std::function<QString(const QString& Base)> Source) {
+        FTitleSource = std::move(Source);
+    }
 
     // --- evidence packages and the list export -----------------------------
     // The records an evidence package of this window holds: the marked and
@@ -242,6 +251,11 @@ signals:
     void DownloadFinished(quint32 MediaId, const QString& FileName);
     // An evidence export of this window ended (LastEvidence says how).
     void EvidenceExported();
+    // See PassTurn.
+    void TurnEnded();
+    // Change query on a search result: the text search dialog, for this
+    // window.
+    void SearchDialogRequested();
 
 protected:
     bool event(QEvent* Event) override;
@@ -371,23 +385,12 @@ private:
     std::unique_ptr<TEvidenceRun> FEvidence;
     std::unique_ptr<TEvidenceResult> FLastEvidence;
     QTimer* FZoneTimer = nullptr;
+    std::function<QString(const QString&)> FTitleSource;
 };
 
-// True while any open result window has a job, or the query builder is
-// busy.
+// True while a result window or the query builder has a job with the
+// controller: the others' operations wait for their turn.
 bool IsServerBusy();
-// Runs the first deferred operation of the open result windows, in child
-// window order: one operation a call.
-void RunPendingOperation();
-// The open result windows, in the main window's child order.
-QList<TfrmQueryResult*> ResultWindows();
-
-// A new result window as a child of the main window (or on its own when
-// there is none).
-TfrmQueryResult* NewResultWindow();
-// Opens a result window for a query file and executes it; raises the
-// file's error (the window is not opened then).
-TfrmQueryResult* OpenQueryFile(const QString& FileName);
 // The statement the window sends: the query's text without the row cap
 // the query texts end with; the record limit bounds the result instead.
 QString WithoutRowLimit(const QString& Sql);

@@ -13,10 +13,11 @@ QString Text(const char* Value) {
     return Value != nullptr ? QString::fromUtf8(Value) : QString();
 }
 
-// The next deferred operation of any result window, once the controller is
-// done with the job that ended.
-void RunPendingLater(QObject* Context) {
-    QTimer::singleShot(0, Context, [] { RunPendingOperation(); });
+// The next deferred operation of the result windows, once the controller
+// is done with the job that ended.
+void RunPendingLater(TfrmQueryResult* Window) {
+    if (Window != nullptr)
+        QTimer::singleShot(0, Window, [Window] { Window->PassTurn(); });
 }
 
 } // namespace
@@ -24,6 +25,7 @@ void RunPendingLater(QObject* Context) {
 TWindowEvidenceSource::TWindowEvidenceSource(TfrmQueryResult& Window,
                                              QHash<quint32, TEvidenceRecord> Records)
     : FWindow(&Window), FRecords(std::move(Records)), FJob(new TJobHandle(this)) {
+    FJob->SetTakesTurns(true);
     setObjectName(QStringLiteral("EvidenceSource"));
     // A server that stops answering fails the record instead of holding
     // the export.
@@ -34,7 +36,7 @@ TWindowEvidenceSource::TWindowEvidenceSource(TfrmQueryResult& Window,
     connect(FJob, &TJobHandle::Failed, this, &TWindowEvidenceSource::StepFailed);
     connect(FJob, &TJobHandle::ConnectionLost, this, [this] {
         EndRecord(QStringLiteral("The connection to the server was lost"));
-        RunPendingLater(this);
+        RunPendingLater(FWindow);
     });
 }
 
@@ -42,7 +44,7 @@ TWindowEvidenceSource::~TWindowEvidenceSource() {
     FSink = nullptr;
     // The handle, a child, cancels the job; the next operation may then go.
     if (FJob->Running())
-        RunPendingLater(QCoreApplication::instance());
+        RunPendingLater(FWindow);
 }
 
 bool TWindowEvidenceSource::JobRunning() const {
@@ -83,7 +85,7 @@ void TWindowEvidenceSource::StopJob() {
         // Without a connection there is nothing left to stop at the server,
         // and the job is gone here.
     }
-    RunPendingLater(this);
+    RunPendingLater(FWindow);
 }
 
 void TWindowEvidenceSource::Wait() {
@@ -92,9 +94,9 @@ void TWindowEvidenceSource::Wait() {
     FWaiting = true;
     if (FWindow)
         FWindow->AddOperation(soExport);
-    QTimer::singleShot(0, this, [] {
-        if (!IsServerBusy())
-            RunPendingOperation();
+    QTimer::singleShot(0, this, [this] {
+        if (!IsServerBusy() && FWindow)
+            FWindow->PassTurn();
     });
 }
 
@@ -174,7 +176,7 @@ void TWindowEvidenceSource::AddData(quint32 RecId, const char* Bytes, quint32 Le
 }
 
 void TWindowEvidenceSource::StepDone() {
-    RunPendingLater(this);
+    RunPendingLater(FWindow);
     if (FSink == nullptr)
         return;
     if (FStep == stCad) {
@@ -193,7 +195,7 @@ void TWindowEvidenceSource::StepFailed(const QString& Error) {
         FStartError = Error;
         return;
     }
-    RunPendingLater(this);
+    RunPendingLater(FWindow);
     EndRecord(FStep == stCad ? QStringLiteral("The call attached data could not be read: ") + Error
                              : Error);
 }

@@ -33,11 +33,6 @@
 
 namespace {
 
-QPointer<TdlgSearch>& TheDialog() {
-    static QPointer<TdlgSearch> Dialog;
-    return Dialog;
-}
-
 // The counters on screen follow the results at most this often.
 constexpr int CounterIntervalMs = 40;
 
@@ -346,27 +341,11 @@ void TdlgSearch::CreateStatusBar() {
 // ---------------------------------------------------------------------------
 // The program's one dialog
 
-TdlgSearch* TdlgSearch::Instance() {
-    return TheDialog().data();
-}
-
-void TdlgSearch::ShowModal() {
-    QPointer<TdlgSearch>& Dialog = TheDialog();
-    if (Dialog.isNull()) {
-        // Owned by the main window, which lives as long as the program; it
-        // keeps the dialog centred over itself.
-        Dialog = new TdlgSearch(frmMain);
-        if (frmMain == nullptr)
-            QObject::connect(qApp, &QCoreApplication::aboutToQuit, Dialog.data(),
-                             &QObject::deleteLater);
-    }
-    if (Dialog->isVisible())
+void TdlgSearch::ShowFor(TfrmQueryResult* Target) {
+    if (isVisible())
         return;
-    Dialog->exec();
-}
-
-void ShowSearchDialog() {
-    TdlgSearch::ShowModal();
+    FShowTarget = Target;
+    exec();
 }
 
 // ---------------------------------------------------------------------------
@@ -559,10 +538,7 @@ void TdlgSearch::FormShow() {
     QString HistoryError;
     LoadHistory(HistoryError);
     ResetSearch();
-    FQueryResult.clear();
-    if (frmMain != nullptr)
-        if (QMdiSubWindow* Child = frmMain->ClientArea()->currentSubWindow())
-            FQueryResult = qobject_cast<TfrmQueryResult*>(Child->widget());
+    FQueryResult = FShowTarget;
     if (FQueryResult) {
         const QString Caption = FQueryResult->windowTitle();
         cbSource->setItemText(1, QStringLiteral("All records on \"%1\"").arg(Caption));
@@ -822,7 +798,14 @@ void TdlgSearch::JobDone() {
 
 void TdlgSearch::WMShowResult() {
     TfrmQueryResult* Target = FQueryResult.data();
-    if (FSearchOptions->Destination() == sdNewForm || Target == nullptr)
-        Target = NewResultWindow();
+    if (FSearchOptions->Destination() == sdNewForm || Target == nullptr) {
+        if (FNewWindow) {
+            Target = FNewWindow();
+        } else {
+            Target = new TfrmQueryResult;
+            Target->setAttribute(Qt::WA_DeleteOnClose);
+            Target->show();
+        }
+    }
     Target->ShowSearchResult(*FSearchOptions);
 }

@@ -22,6 +22,7 @@
 #include <QPointer>
 #include <QString>
 #include <QStringList>
+#include <functional>
 
 #include <memory>
 
@@ -59,10 +60,13 @@ public:
     explicit TdlgSearch(QWidget* Owner);
     ~TdlgSearch() override;
 
-    // The program's dialog, made on first use (null until then).
-    static TdlgSearch* Instance();
-    // Makes the dialog if needed and shows it modally.
-    static void ShowModal();
+    // Shows the dialog modally for Target, the active result window (none:
+    // a new window is the only destination).
+    void ShowFor(TfrmQueryResult* Target);
+    // Where a result goes that is to be shown in a new window.
+    void SetNewWindowSource(std::function<TfrmQueryResult*()> Source) {
+        FNewWindow = std::move(Source);
+    }
 
     TSearchOptions& SearchOptions() const { return *FSearchOptions; }
     // The result window that was active when the dialog was shown.
@@ -160,6 +164,8 @@ private:
     void JobDone();
 
     QPointer<TfrmQueryResult> FQueryResult;
+    QPointer<TfrmQueryResult> FShowTarget;
+    std::function<TfrmQueryResult*()> FNewWindow;
     std::unique_ptr<TSearchOptions> FSearchOptions;
     TJobHandle* FJob = nullptr;
     quint32 FSearched = 0;
@@ -173,7 +179,3 @@ private:
     QTimer* FCounterTimer = nullptr;
     QElapsedTimer FShownClock;
 };
-
-// The main window's "Search Messages" and a search result window's
-// "Change".
-void ShowSearchDialog();
