@@ -3,15 +3,18 @@
 #include "SqliteStore.h"
 
 #include "ArchiveWriter.h"
+#include "CadCondition.h"
 #include "Schema.h"
 #include "StoreCommon.h"
 #include "TextMatch.h"
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <set>
 
 namespace fs = std::filesystem;
@@ -238,6 +241,38 @@ void bringUpToDate(sqlite3* db, bool thorough) {
                         std::to_string(kSchemaVersion) + "')");
 }
 
+// One number from a statement of ours; nothing when it cannot run.
+std::optional<uint64_t> countOf(sqlite3* db, const std::string& sql) {
+    sqlite3_stmt* raw = nullptr;
+    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &raw, nullptr) != SQLITE_OK)
+        return std::nullopt;
+    Stmt s(raw);
+    if (sqlite3_step(s.get()) != SQLITE_ROW)
+        return std::nullopt;
+    return static_cast<uint64_t>(std::max<sqlite3_int64>(sqlite3_column_int64(s.get(), 0), 0));
+}
+
+// SQLite reckons every IN (SELECT ...) list at 25 rows and so looks the
+// calls of a CAD condition up first, whatever their number. For a value
+// that many calls carry, the statement instead tests each record as the
+// listing walks them in order, and stops at its limit.
+std::string walkingCommonCad(sqlite3* db, const std::string& sql) {
+    std::vector<CadCondition> found = findCadConditions(sql, Dialect::sqlite);
+    if (found.empty())
+        return sql;
+    const auto records = countOf(db, "SELECT MAX(Media_ID) FROM media");
+    if (!records)
+        return sql;
+    const uint64_t threshold = commonCadThreshold(*records);
+    std::vector<CadCondition> common;
+    for (CadCondition& c : found) {
+        const auto matches = countOf(db, cadMatchCountQuery(c, threshold));
+        if (matches && *matches >= threshold)
+            common.push_back(std::move(c));
+    }
+    return common.empty() ? sql : withCadTestedPerRecord(sql, common);
+}
+
 } // namespace
 
 SqliteLocation locateSqliteArchive(const std::string& path) {
@@ -299,7 +334,7 @@ public:
         // A client must not make the server build values of any size.
         sqlite3_limit(db.get(), SQLITE_LIMIT_LENGTH, static_cast<int>(kMaxClientValue));
         sqlite3_progress_handler(db.get(), 1000, cancelProgress, const_cast<CancelToken*>(&cancel));
-        const std::string text = undoublePercent(sql);
+        const std::string text = walkingCommonCad(db.get(), undoublePercent(sql));
         sqlite3_stmt* raw = nullptr;
         const char* tail = nullptr;
         int rc =
