@@ -151,6 +151,18 @@ std::vector<CadCondition> findCadConditions(const std::string& sql, Dialect dial
     return out;
 }
 
+size_t subqueryListCount(const std::string& sql, Dialect dialect) {
+    const auto list = tokens(sql, dialect);
+    if (!list)
+        return 0;
+    const Reader r(sql, *list);
+    size_t count = 0;
+    for (size_t i = 0; i + 2 < r.size(); ++i)
+        if (r.is(i, "IN") && r.is(i + 1, "(") && r.is(i + 2, "SELECT"))
+            ++count;
+    return count;
+}
+
 std::string cadMatchCountQuery(const CadCondition& c, uint64_t limit) {
     return "SELECT COUNT(*) FROM (SELECT 1 FROM cad WHERE " + c.filter + " LIMIT " +
            std::to_string(limit) + ") AS found";

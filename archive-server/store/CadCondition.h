@@ -30,6 +30,9 @@ struct CadCondition {
 // that cannot be read (an open quote or comment) has none.
 std::vector<CadCondition> findCadConditions(const std::string& sql, Dialect dialect);
 
+// How many "IN (SELECT" lists the statement holds, CAD conditions included.
+size_t subqueryListCount(const std::string& sql, Dialect dialect);
+
 // Counts the CAD rows the condition's filter selects, stopping at `limit`.
 std::string cadMatchCountQuery(const CadCondition& c, uint64_t limit);
 

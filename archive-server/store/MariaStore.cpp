@@ -212,10 +212,12 @@ std::optional<uint64_t> countOf(MYSQL* c, const std::string& sql) {
 // (a semi-join) and sorts every matching record before the first row. For a
 // value that many calls carry, the connection tests the condition record by
 // record instead, as the listing walks the records in order to its limit.
-// Without the switch (or when counting fails) the statement runs as it is.
+// The switch holds for the whole statement, and other lists (a user's or a
+// group's records) are better joined in first: a statement with one of
+// them, or whose counting fails, runs as it is.
 void walkCommonCad(MYSQL* c, const std::string& sql) {
     const std::vector<CadCondition> found = findCadConditions(sql, Dialect::mariadb);
-    if (found.empty())
+    if (found.empty() || subqueryListCount(sql, Dialect::mariadb) != found.size())
         return;
     const auto records = countOf(c, "SELECT MAX(Media_ID) FROM media");
     if (!records)

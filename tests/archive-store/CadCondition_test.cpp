@@ -42,4 +42,12 @@ TEST(CadCondition, FoundOnlyAsAWholeTermOfTheStatement) {
         EXPECT_EQ(vqarchive::findCadConditions(c.sql, c.dialect).size(), c.found) << c.sql;
 }
 
+TEST(CadCondition, ListsOfOtherSubqueriesAreCountedBesideIt) {
+    const std::string sql = "SELECT 1 WHERE (m.Media_ID IN (SELECT Media_ID FROM participants "
+                            "WHERE User_Id = 1)) AND (" +
+                            kCad + ") AND 'IN (SELECT' <> ''";
+    EXPECT_EQ(vqarchive::subqueryListCount(sql, Dialect::mariadb), 2u);
+    EXPECT_EQ(vqarchive::findCadConditions(sql, Dialect::mariadb).size(), 1u);
+}
+
 } // namespace
