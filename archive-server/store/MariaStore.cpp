@@ -4,7 +4,7 @@
 #include "MariaStore.h"
 
 #include "ArchiveWriter.h"
-#include "CadCondition.h"
+#include "ListingShape.h"
 #include "Schema.h"
 #include "StoreCommon.h"
 #include "TextMatch.h"

@@ -313,6 +313,30 @@ TEST_P(ViewerSql, ACadValueOfManyCallsIsTestedPerRecordInRecordOrder) {
     EXPECT_EQ(rare.find(perRecord), std::string::npos) << rare;
 }
 
+TEST_P(ViewerSql, ATimeSpanIsWalkedInRecordOrderWithTheSameRows) {
+    vqarchive::DemoOptions o = vqtest::smallDemo(600, 5);
+    o.replace = true;
+    const std::string target = type() == 3 ? (dir_.path() / "span").string() : target_;
+    vqarchive::createDemoArchive(target, o);
+    auto demo = vqarchive::ArchiveStore::open(target);
+    const std::string span = "m.Timestamp BETWEEN " +
+                             std::to_string(vqtest::kDemoEnd - 30 * 86400) + " AND " +
+                             std::to_string(vqtest::kDemoEnd - 20 * 86400);
+    const std::string types = " m.media_type in ('im' ,'callrec' ,'vm' ,'fax') AND ";
+    const std::string walked = heading(type()) + types + "((" + span + "))" + kTail;
+    // The same condition in a form no backend reshapes.
+    const std::string plain = heading(type()) + types + "((" + span + ") OR 0 = 1)" + kTail;
+    const Rows rows = vqtest::query(*demo, walked);
+    EXPECT_GT(rows.size(), 20u);
+    EXPECT_EQ(rows, vqtest::query(*demo, plain));
+    if (type() != 3)
+        return;
+    std::string plan;
+    for (const auto& r : vqtest::query(*demo, "EXPLAIN QUERY PLAN " + walked))
+        plan += r.back() + "\n";
+    EXPECT_EQ(plan.find("TEMP B-TREE"), std::string::npos) << plan;
+}
+
 INSTANTIATE_TEST_SUITE_P(Dialects, ViewerSql, ::testing::Values(3, 2),
                          [](const ::testing::TestParamInfo<int>& info) {
                              return info.param == 3 ? std::string("SQLite")

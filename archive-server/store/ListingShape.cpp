@@ -1,4 +1,4 @@
-#include "CadCondition.h"
+#include "ListingShape.h"
 
 #include <algorithm>
 #include <cctype>
@@ -191,6 +191,105 @@ std::string withCadTestedPerRecord(const std::string& sql,
         at = c.end;
     }
     out.append(sql, at, std::string::npos);
+    return out;
+}
+
+namespace {
+
+bool isNumber(const std::string& sql, const Token& t) {
+    return t.kind == Kind::word &&
+           std::all_of(sql.begin() + static_cast<std::ptrdiff_t>(t.begin),
+                       sql.begin() + static_cast<std::ptrdiff_t>(t.end),
+                       [](char c) { return std::isdigit(static_cast<unsigned char>(c)); }) &&
+           t.end - t.begin <= 18;
+}
+
+// Tokens [b, e) without brackets that enclose all of them.
+std::pair<size_t, size_t> unbracketed(const Reader& r, size_t b, size_t e) {
+    while (e - b >= 2 && r.is(b, "(") && r.is(e - 1, ")")) {
+        int depth = 0;
+        size_t i = b;
+        for (; i < e; ++i) {
+            depth += r.is(i, "(") ? 1 : r.is(i, ")") ? -1 : 0;
+            if (depth == 0)
+                break;
+        }
+        if (i != e - 1)
+            break; // "(a) AND (b)"
+        ++b;
+        --e;
+    }
+    return {b, e};
+}
+
+} // namespace
+
+std::optional<TimeSpan> findTimeSpan(const std::string& sql, Dialect dialect) {
+    const auto list = tokens(sql, dialect);
+    if (!list)
+        return std::nullopt;
+    const Reader r(sql, *list);
+    // The outermost statement: "FROM ... media [AS] m ... WHERE".
+    size_t i = 0;
+    int depth = 0;
+    bool media = false;
+    for (; i < r.size() && !(depth == 0 && r.is(i, "WHERE")); ++i) {
+        depth += r.is(i, "(") ? 1 : r.is(i, ")") ? -1 : 0;
+        if (depth == 0 && r.is(i, "media") &&
+            (r.is(i + 1, "m") || (r.is(i + 1, "AS") && r.is(i + 2, "m"))))
+            media = true;
+    }
+    if (!media || i >= r.size())
+        return std::nullopt;
+    std::optional<TimeSpan> found;
+    size_t termBegin = ++i;
+    bool inBetween = false;
+    const auto term = [&](size_t e) {
+        const auto [b, end] = unbracketed(r, termBegin, e);
+        if (end - b == 7 && r.is(b, "m") && r.is(b + 1, ".") && r.is(b + 2, "Timestamp") &&
+            r.is(b + 3, "BETWEEN") && isNumber(sql, r.at(b + 4)) && r.is(b + 5, "AND") &&
+            isNumber(sql, r.at(b + 6)) && !found) {
+            found = TimeSpan{std::stoll(sql.substr(r.at(b + 4).begin, r.at(b + 4).end)),
+                             std::stoll(sql.substr(r.at(b + 6).begin, r.at(b + 6).end)), 0};
+        }
+    };
+    for (depth = 0; i < r.size(); ++i) {
+        if (r.is(i, "(")) {
+            ++depth;
+        } else if (r.is(i, ")")) {
+            if (--depth < 0)
+                return std::nullopt; // the WHERE of a subquery after all
+        } else if (depth == 0) {
+            if (r.isAny(
+                    i, {"OR", "CASE", "GROUP", "HAVING", "WINDOW", "UNION", "EXCEPT", "INTERSECT"}))
+                return std::nullopt; // not a plain AND of terms, or more than one listing
+            if (r.isAny(i, {"ORDER", "LIMIT", ";"}))
+                break;
+            if (r.is(i, "BETWEEN")) {
+                inBetween = true;
+            } else if (r.is(i, "AND")) {
+                if (inBetween) {
+                    inBetween = false;
+                } else {
+                    term(i);
+                    termBegin = i + 1;
+                }
+            }
+        }
+    }
+    term(i);
+    if (found)
+        found->whereEnd = i < r.size() ? r.at(i).begin : sql.size();
+    return found;
+}
+
+std::string withMediaIdBounds(const std::string& sql, const TimeSpan& span, int64_t low,
+                              int64_t high) {
+    std::string out = sql.substr(0, span.whereEnd);
+    while (!out.empty() && std::isspace(static_cast<unsigned char>(out.back())))
+        out.pop_back();
+    out += " AND m.Media_ID BETWEEN " + std::to_string(low) + " AND " + std::to_string(high) + " ";
+    out.append(sql, span.whereEnd, std::string::npos);
     return out;
 }
 

@@ -1,4 +1,7 @@
-// Finds the query builder's CAD conditions in a client statement:
+// Shapes of the viewer's listings that the backends run differently from
+// how the engines would plan them, each with the same result.
+//
+// The query builder's CAD conditions:
 //   m.call_id IN (SELECT call_id FROM cad WHERE name = 'N' AND value = 'V')
 // (or "value LIKE 'P'"). Without per-value statistics neither engine can
 // tell a value that a handful of calls carry from one that every seventh
@@ -12,6 +15,7 @@
 #include "Schema.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -49,5 +53,23 @@ uint64_t commonCadThreshold(uint64_t records);
 // result as the IN it replaces (cad.call_id is never NULL).
 std::string withCadTestedPerRecord(const std::string& sql,
                                    const std::vector<CadCondition>& conditions);
+
+// A listing of "media AS m" whose condition holds, as a term ANDed with all
+// the others, "m.Timestamp BETWEEN from AND to". Without statistics of its
+// own the engine finds the span's records by time and sorts them all by
+// Media_ID before the first row; bounded by the Media_IDs the span holds
+// (records are archived as they happen, so these lie close together), it
+// walks them in order and stops at its limit.
+struct TimeSpan {
+    int64_t from = 0;
+    int64_t to = 0;
+    size_t whereEnd = 0; // where a further "AND ..." joins the condition
+};
+std::optional<TimeSpan> findTimeSpan(const std::string& sql, Dialect dialect);
+
+// The statement with "AND m.Media_ID BETWEEN low AND high" added to its
+// condition.
+std::string withMediaIdBounds(const std::string& sql, const TimeSpan& span, int64_t low,
+                              int64_t high);
 
 } // namespace vqarchive
