@@ -1,6 +1,6 @@
-// Only a CAD condition that stands as a whole term of the statement's own
-// text may be replaced: not one in a quote or comment, not a negated IN,
-// not one an operator beside it would split.
+// Only a CAD condition or time span that stands as a whole term of the
+// statement's own text may be reshaped: not one in a quote or comment, not a
+// negated one, not one an operator beside it would split.
 #include "ListingShape.h"
 
 #include <gtest/gtest.h>
@@ -26,14 +26,9 @@ TEST(ListingShape, FoundOnlyAsAWholeTermOfTheStatement) {
         {"SELECT 1 -- WHERE (" + kCad + ")", Dialect::sqlite, 0},
         {"SELECT 1 /* (" + kCad + ") */", Dialect::sqlite, 0},
         {"SELECT 1 /* (" + kCad + ")", Dialect::sqlite, 0},
-        {"SELECT 1 WHERE (m.call_id NOT IN (SELECT call_id FROM cad WHERE name = 'Q' AND value "
-         "= 'V'))",
-         Dialect::sqlite, 0},
-        {"SELECT 1 WHERE (call_id IN (SELECT call_id FROM cad WHERE name = 'Q' AND value = 'V'))",
-         Dialect::sqlite, 0},
-        {"SELECT 1 WHERE (cad.call_id IN (SELECT call_id FROM cad WHERE name = 'Q' AND value = "
-         "'V'))",
-         Dialect::sqlite, 0},
+        {"SELECT 1 WHERE (m.call_id NOT" + kCad.substr(9) + ")", Dialect::sqlite, 0},
+        {"SELECT 1 WHERE (" + kCad.substr(2) + ")", Dialect::sqlite, 0},
+        {"SELECT 1 WHERE (cad." + kCad.substr(2) + ")", Dialect::sqlite, 0},
         {"SELECT 1 WHERE 1 = " + kCad, Dialect::sqlite, 0},
         {"SELECT 1 WHERE (" + kCad + " = 0)", Dialect::sqlite, 0},
         {"SELECT 1 WHERE (" + kCad.substr(0, kCad.size() - 1) + " OR 1)", Dialect::sqlite, 0},

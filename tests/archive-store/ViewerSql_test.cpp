@@ -280,8 +280,7 @@ TEST_P(ViewerSql, ACadValueOfManyCallsIsTestedPerRecordInRecordOrder) {
                       ("m.call_id IN (SELECT call_id FROM cad WHERE name = '" + value).c_str());
         return heading(type()) + condition + kTail;
     };
-    const char* in = " (( %s')))";
-    const char* notIn = " (NOT ( %s')))";
+    const char *in = " (( %s')))", *notIn = " (NOT ( %s')))";
     std::vector<std::string> vip, sales;
     for (uint32_t id = 1; id <= 1200; ++id)
         if (id % 10)
