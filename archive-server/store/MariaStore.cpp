@@ -4,6 +4,7 @@
 #include "MariaStore.h"
 
 #include "ArchiveWriter.h"
+#include "ListingShape.h"
 #include "Schema.h"
 #include "StoreCommon.h"
 #include "TextMatch.h"
@@ -15,6 +16,7 @@
 #include <initializer_list>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <thread>
 
@@ -195,6 +197,41 @@ StoreResult bringUpToDate(MYSQL* c) {
     return StoreResult::success();
 }
 
+// One number from a statement of ours; nothing when it cannot run.
+std::optional<uint64_t> countOf(MYSQL* c, const std::string& sql) {
+    if (mysql_query(c, sql.c_str()) != 0)
+        return std::nullopt;
+    Result res(mysql_store_result(c));
+    MYSQL_ROW row = res ? mysql_fetch_row(res.get()) : nullptr;
+    if (!row || !row[0])
+        return std::nullopt;
+    return std::strtoull(row[0], nullptr, 10);
+}
+
+// MariaDB weighs a CAD condition's calls rightly, yet joins them in first
+// (a semi-join) and sorts every matching record before the first row. For a
+// value that many calls carry, the connection tests the condition record by
+// record instead, as the listing walks the records in order to its limit.
+// The switch holds for the whole statement, and other lists (a user's or a
+// group's records) are better joined in first: a statement with one of
+// them, or whose counting fails, runs as it is.
+void walkCommonCad(MYSQL* c, const std::string& sql) {
+    const std::vector<CadCondition> found = findCadConditions(sql, Dialect::mariadb);
+    if (found.empty() || subqueryListCount(sql, Dialect::mariadb) != found.size())
+        return;
+    const auto records = countOf(c, "SELECT MAX(Media_ID) FROM media");
+    if (!records)
+        return;
+    const uint64_t threshold = commonCadThreshold(*records);
+    for (const CadCondition& cad : found) {
+        const auto matches = countOf(c, cadMatchCountQuery(cad, threshold));
+        if (matches && *matches >= threshold) {
+            mysql_query(c, "SET SESSION optimizer_switch = 'semijoin=off,materialization=off'");
+            return;
+        }
+    }
+}
+
 } // namespace
 
 class MariaStore final : public ArchiveStore {
@@ -230,6 +267,7 @@ public:
             mysql_query(c.get(), "START TRANSACTION READ ONLY") != 0)
             return failureOf(c.get());
 
+        walkCommonCad(c.get(), sql);
         KillWatch watch(*this, mysql_thread_id(c.get()), cancel);
         if (mysql_real_query(c.get(), sql.data(), sql.size()) != 0) {
             if (watch.fired() || cancel.cancelled())

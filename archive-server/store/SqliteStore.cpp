@@ -3,15 +3,18 @@
 #include "SqliteStore.h"
 
 #include "ArchiveWriter.h"
+#include "ListingShape.h"
 #include "Schema.h"
 #include "StoreCommon.h"
 #include "TextMatch.h"
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <set>
 
 namespace fs = std::filesystem;
@@ -238,6 +241,68 @@ void bringUpToDate(sqlite3* db, bool thorough) {
                         std::to_string(kSchemaVersion) + "')");
 }
 
+// One number from a statement of ours; nothing when it cannot run.
+std::optional<uint64_t> countOf(sqlite3* db, const std::string& sql) {
+    sqlite3_stmt* raw = nullptr;
+    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &raw, nullptr) != SQLITE_OK)
+        return std::nullopt;
+    Stmt s(raw);
+    if (sqlite3_step(s.get()) != SQLITE_ROW)
+        return std::nullopt;
+    return static_cast<uint64_t>(std::max<sqlite3_int64>(sqlite3_column_int64(s.get(), 0), 0));
+}
+
+// SQLite reckons every IN (SELECT ...) list at 25 rows and so looks the
+// calls of a CAD condition up first, whatever their number. For a value
+// that many calls carry, the statement instead tests each record as the
+// listing walks them in order, and stops at its limit.
+std::string walkingCommonCad(sqlite3* db, const std::string& sql) {
+    std::vector<CadCondition> found = findCadConditions(sql, Dialect::sqlite);
+    if (found.empty())
+        return sql;
+    const auto records = countOf(db, "SELECT MAX(Media_ID) FROM media");
+    if (!records)
+        return sql;
+    const uint64_t threshold = commonCadThreshold(*records);
+    std::vector<CadCondition> common;
+    for (CadCondition& c : found) {
+        const auto matches = countOf(db, cadMatchCountQuery(c, threshold));
+        if (matches && *matches >= threshold)
+            common.push_back(std::move(c));
+    }
+    return common.empty() ? sql : withCadTestedPerRecord(sql, common);
+}
+
+// A listing over a time span reads the span's records by time and sorts
+// them, all of them before the first row; bounded by the Media_IDs the span
+// holds it walks them in order instead. Worth it only where those lie close
+// together (no more than four times the span's records between the first
+// and the last), and only for spans whose bounds are found at once.
+std::string boundedByMediaId(sqlite3* db, const std::string& sql) {
+    const std::optional<TimeSpan> span = findTimeSpan(sql, Dialect::sqlite);
+    if (!span)
+        return sql;
+    constexpr int64_t kMostRecords = 250000;
+    sqlite3_stmt* raw = nullptr;
+    if (sqlite3_prepare_v2(db,
+                           "SELECT MIN(Media_ID), MAX(Media_ID), COUNT(*) FROM (SELECT Media_ID "
+                           "FROM media WHERE Timestamp BETWEEN ? AND ? LIMIT ?)",
+                           -1, &raw, nullptr) != SQLITE_OK)
+        return sql;
+    Stmt q(raw);
+    sqlite3_bind_int64(q.get(), 1, span->from);
+    sqlite3_bind_int64(q.get(), 2, span->to);
+    sqlite3_bind_int64(q.get(), 3, kMostRecords);
+    if (sqlite3_step(q.get()) != SQLITE_ROW)
+        return sql;
+    const int64_t low = sqlite3_column_int64(q.get(), 0);
+    const int64_t high = sqlite3_column_int64(q.get(), 1);
+    const int64_t count = sqlite3_column_int64(q.get(), 2);
+    if (count == 0 || count >= kMostRecords || high - low >= 4 * count)
+        return sql;
+    return withMediaIdBounds(sql, *span, low, high);
+}
+
 } // namespace
 
 SqliteLocation locateSqliteArchive(const std::string& path) {
@@ -299,7 +364,8 @@ public:
         // A client must not make the server build values of any size.
         sqlite3_limit(db.get(), SQLITE_LIMIT_LENGTH, static_cast<int>(kMaxClientValue));
         sqlite3_progress_handler(db.get(), 1000, cancelProgress, const_cast<CancelToken*>(&cancel));
-        const std::string text = undoublePercent(sql);
+        const std::string text =
+            boundedByMediaId(db.get(), walkingCommonCad(db.get(), undoublePercent(sql)));
         sqlite3_stmt* raw = nullptr;
         const char* tail = nullptr;
         int rc =

@@ -1,11 +1,13 @@
 // The viewer's own statements, written out by hand with their "#F_" macros
 // expanded for server type 3 (SQLite) and 2 (MariaDB), must run on the
 // matching backend and select what the conditions mean.
+#include "ArchiveWriter.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <set>
 
 namespace {
@@ -247,6 +249,91 @@ TEST_P(ViewerSql, TheHeadingRunsOverADemoArchive) {
         << plan;
     EXPECT_EQ(plan.find("TEMP B-TREE"), std::string::npos) << plan;
     EXPECT_EQ(plan.find("BLOOM"), std::string::npos) << plan;
+}
+
+TEST_P(ViewerSql, ACadValueOfManyCallsIsTestedPerRecordInRecordOrder) {
+    // Three calls in four are VIP, each call has its own customer, and every
+    // tenth record has no call.
+    const std::string target = type() == 3 ? (dir_.path() / "cads").string() : target_;
+    {
+        auto w = vqarchive::createArchiveWriter(target, true);
+        w->addUser(1, "Anna", "");
+        for (uint32_t id = 1; id <= 1200; ++id) {
+            vqarchive::MediaRecord m;
+            m.id = id;
+            m.type = "im";
+            m.callId = id % 10 ? "CALL-" + std::to_string(id) : "";
+            m.timestamp = id;
+            w->addMedia(m);
+            w->addParticipant({id, 1, 0, "", 1});
+            if (!m.callId.empty()) {
+                w->addCad(m.callId, "Queue", id % 4 ? "VIP" : "Sales", "");
+                w->addCad(m.callId, "CustomerID", "C" + std::to_string(id), "");
+            }
+        }
+        w->commit();
+    }
+    auto store = vqarchive::ArchiveStore::open(target);
+    const auto listing = [&](const std::string& value, const char* form) {
+        char condition[200];
+        std::snprintf(condition, sizeof condition, form,
+                      ("m.call_id IN (SELECT call_id FROM cad WHERE name = '" + value).c_str());
+        return heading(type()) + condition + kTail;
+    };
+    const char *in = " (( %s')))", *notIn = " (NOT ( %s')))";
+    std::vector<std::string> vip, sales;
+    for (uint32_t id = 1; id <= 1200; ++id)
+        if (id % 10)
+            (id % 4 ? vip : sales).push_back(std::to_string(id));
+    // In record order, and a record without a call is neither in nor out.
+    for (const auto& [sql, expected] :
+         {std::pair{listing("Queue' AND value  = 'VIP", in), vip},
+          std::pair{listing("Queue' AND value  LIKE 'V%%", in), vip},
+          std::pair{listing("Queue' AND value  = 'VIP", notIn), sales},
+          std::pair{listing("CustomerID' AND value  = 'C7", in), std::vector<std::string>{"7"}}}) {
+        std::vector<std::string> got;
+        for (const auto& r : vqtest::query(*store, sql))
+            got.push_back(r.at(0));
+        EXPECT_EQ(got, expected) << sql;
+    }
+    const auto plan = [&](const std::string& sql) {
+        std::string text;
+        for (const auto& r : vqtest::query(
+                 *store, std::string(type() == 3 ? "EXPLAIN QUERY PLAN " : "EXPLAIN ") + sql))
+            for (const auto& field : r)
+                text += field + " ";
+        return text;
+    };
+    const std::string perRecord = type() == 3 ? "CORRELATED" : "DEPENDENT SUBQUERY";
+    const std::string common = plan(listing("Queue' AND value  = 'VIP", in));
+    EXPECT_NE(common.find(perRecord), std::string::npos) << common;
+    EXPECT_EQ(common.find(type() == 3 ? "TEMP B-TREE" : "filesort"), std::string::npos) << common;
+    const std::string rare = plan(listing("CustomerID' AND value  = 'C7", in));
+    EXPECT_EQ(rare.find(perRecord), std::string::npos) << rare;
+}
+
+TEST_P(ViewerSql, ATimeSpanIsWalkedInRecordOrderWithTheSameRows) {
+    vqarchive::DemoOptions o = vqtest::smallDemo(600, 5);
+    o.replace = true;
+    const std::string target = type() == 3 ? (dir_.path() / "span").string() : target_;
+    vqarchive::createDemoArchive(target, o);
+    auto demo = vqarchive::ArchiveStore::open(target);
+    const std::string span = "m.Timestamp BETWEEN " +
+                             std::to_string(vqtest::kDemoEnd - 30 * 86400) + " AND " +
+                             std::to_string(vqtest::kDemoEnd - 20 * 86400);
+    const std::string types = " m.media_type in ('im' ,'callrec' ,'vm' ,'fax') AND ";
+    const std::string walked = heading(type()) + types + "((" + span + "))" + kTail;
+    // The same condition in a form no backend reshapes.
+    const std::string plain = heading(type()) + types + "((" + span + ") OR 0 = 1)" + kTail;
+    const Rows rows = vqtest::query(*demo, walked);
+    EXPECT_GT(rows.size(), 20u);
+    EXPECT_EQ(rows, vqtest::query(*demo, plain));
+    if (type() != 3)
+        return;
+    std::string plan;
+    for (const auto& r : vqtest::query(*demo, "EXPLAIN QUERY PLAN " + walked))
+        plan += r.back() + "\n";
+    EXPECT_EQ(plan.find("TEMP B-TREE"), std::string::npos) << plan;
 }
 
 INSTANTIATE_TEST_SUITE_P(Dialects, ViewerSql, ::testing::Values(3, 2),

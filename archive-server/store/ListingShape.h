@@ -1,0 +1,75 @@
+// Shapes of the viewer's listings that the backends run differently from
+// how the engines would plan them, each with the same result.
+//
+// The query builder's CAD conditions:
+//   m.call_id IN (SELECT call_id FROM cad WHERE name = 'N' AND value = 'V')
+// (or "value LIKE 'P'"). Without per-value statistics neither engine can
+// tell a value that a handful of calls carry from one that every seventh
+// call carries, and both look the calls up first: right for the few, but
+// for the many every matching record is collected and sorted before the
+// first row. The backends count the matches and, for a common value, run
+// the statement so that it walks the records in order and stops at its
+// limit.
+#pragma once
+
+#include "Schema.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vqarchive {
+
+struct CadCondition {
+    size_t begin = 0; // the whole "X IN (...)" in the statement, bytes
+    size_t end = 0;
+    std::string subject; // X as written, always qualified ("m.call_id")
+    std::string filter;  // "name = 'N' AND value = 'V'" as written
+};
+
+// The CAD conditions that stand alone as terms of a condition (between
+// brackets, AND, OR, NOT, WHERE, ...), so that replacing one by a bracketed
+// expression of the same value keeps the statement's meaning. A statement
+// that cannot be read (an open quote or comment) has none.
+std::vector<CadCondition> findCadConditions(const std::string& sql, Dialect dialect);
+
+// How many "IN (SELECT" lists the statement holds, CAD conditions included.
+size_t subqueryListCount(const std::string& sql, Dialect dialect);
+
+// Counts the CAD rows the condition's filter selects, stopping at `limit`.
+std::string cadMatchCountQuery(const CadCondition& c, uint64_t limit);
+
+// Fewer matching calls than this and looking them up first is the faster
+// plan for an archive of `records`; at or above it, walking the records in
+// order is. The lookup sorts every matching record before the first row,
+// the walk reads about records/matches records for each one it keeps, so
+// the walk wins once matches^2 outgrows records times the record limit
+// weighed by the relative cost of the two.
+uint64_t commonCadThreshold(uint64_t records);
+
+// The statement with each given condition replaced by a test per record:
+// "does this record's call have such a CAD row", of the same three-valued
+// result as the IN it replaces (cad.call_id is never NULL).
+std::string withCadTestedPerRecord(const std::string& sql,
+                                   const std::vector<CadCondition>& conditions);
+
+// A listing of "media AS m" whose condition holds, as a term ANDed with all
+// the others, "m.Timestamp BETWEEN from AND to". Without statistics of its
+// own the engine finds the span's records by time and sorts them all by
+// Media_ID before the first row; bounded by the Media_IDs the span holds
+// (records are archived as they happen, so these lie close together), it
+// walks them in order and stops at its limit.
+struct TimeSpan {
+    int64_t from = 0;
+    int64_t to = 0;
+    size_t whereEnd = 0; // where a further "AND ..." joins the condition
+};
+std::optional<TimeSpan> findTimeSpan(const std::string& sql, Dialect dialect);
+
+// The statement with "AND m.Media_ID BETWEEN low AND high" added to its
+// condition.
+std::string withMediaIdBounds(const std::string& sql, const TimeSpan& span, int64_t low,
+                              int64_t high);
+
+} // namespace vqarchive

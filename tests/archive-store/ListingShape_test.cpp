@@ -1,0 +1,71 @@
+// Only a CAD condition or time span that stands as a whole term of the
+// statement's own text may be reshaped: not one in a quote or comment, not a
+// negated one, not one an operator beside it would split.
+#include "ListingShape.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using vqarchive::Dialect;
+
+const std::string kCad = "m.call_id IN (SELECT call_id FROM cad WHERE name = 'Q' AND value = 'V')";
+
+TEST(ListingShape, FoundOnlyAsAWholeTermOfTheStatement) {
+    const struct {
+        std::string sql;
+        Dialect dialect;
+        size_t found;
+    } cases[] = {
+        {"SELECT * FROM media AS m WHERE (( " + kCad + "))", Dialect::sqlite, 1},
+        {"SELECT 1 WHERE " + kCad + " AND " + kCad + " ORDER BY 1", Dialect::mariadb, 2},
+        {"SELECT 1 WHERE x = 1 OR\n" + kCad + ";", Dialect::sqlite, 1},
+        {"SELECT '" + kCad + "'", Dialect::sqlite, 0},
+        {"SELECT 'it''s' WHERE (" + kCad + ")", Dialect::sqlite, 1},
+        {"SELECT 'it\\' WHERE (" + kCad + ")'", Dialect::mariadb, 0},
+        {"SELECT 1 -- WHERE (" + kCad + ")", Dialect::sqlite, 0},
+        {"SELECT 1 /* (" + kCad + ") */", Dialect::sqlite, 0},
+        {"SELECT 1 /* (" + kCad + ")", Dialect::sqlite, 0},
+        {"SELECT 1 WHERE (m.call_id NOT" + kCad.substr(9) + ")", Dialect::sqlite, 0},
+        {"SELECT 1 WHERE (" + kCad.substr(2) + ")", Dialect::sqlite, 0},
+        {"SELECT 1 WHERE (cad." + kCad.substr(2) + ")", Dialect::sqlite, 0},
+        {"SELECT 1 WHERE 1 = " + kCad, Dialect::sqlite, 0},
+        {"SELECT 1 WHERE (" + kCad + " = 0)", Dialect::sqlite, 0},
+        {"SELECT 1 WHERE (" + kCad.substr(0, kCad.size() - 1) + " OR 1)", Dialect::sqlite, 0},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(vqarchive::findCadConditions(c.sql, c.dialect).size(), c.found) << c.sql;
+}
+
+TEST(ListingShape, ListsOfOtherSubqueriesAreCountedBesideIt) {
+    const std::string sql = "SELECT 1 WHERE (m.Media_ID IN (SELECT Media_ID FROM participants "
+                            "WHERE User_Id = 1)) AND (" +
+                            kCad + ") AND 'IN (SELECT' <> ''";
+    EXPECT_EQ(vqarchive::subqueryListCount(sql, Dialect::mariadb), 2u);
+    EXPECT_EQ(vqarchive::findCadConditions(sql, Dialect::mariadb).size(), 1u);
+}
+
+TEST(ListingShape, ATimeSpanOnlyAsATermAndedWithAllOthers) {
+    const std::string from = "SELECT m.Media_ID FROM media AS m JOIN participants p ON 1 WHERE ";
+    const std::string span = "m.Timestamp BETWEEN 100 AND 200";
+    const struct {
+        std::string sql;
+        int64_t to; // 0: none found
+    } cases[] = {
+        {from + "(x != 0) And m.media_type in ('im') AND ((" + span + ")) ORDER BY 1", 200},
+        {from + "a BETWEEN 1 AND 2 AND " + span + " LIMIT 3", 200},
+        {"SELECT 1 FROM media m WHERE " + span, 200},
+        {from + "a = 1 OR " + span, 0},
+        {from + "NOT " + span, 0},
+        {from + "CASE WHEN 1 AND " + span + " AND 1 THEN 1 END", 0},
+        {from + "m.Media_ID IN (SELECT Media_ID FROM media m WHERE " + span + ")", 0},
+        {"SELECT 1 FROM calls AS m WHERE " + span, 0},
+        {from + "(" + span + " OR 0 = 1)", 0},
+    };
+    for (const auto& c : cases) {
+        const auto found = vqarchive::findTimeSpan(c.sql, Dialect::sqlite);
+        EXPECT_EQ(found ? found->to : 0, c.to) << c.sql;
+    }
+}
+
+} // namespace
