@@ -1,5 +1,6 @@
 #include "LocalTime.h"
 
+#include "ModelErrors.h"
 #include "VQDateTime.h"
 
 #include <QDateTime>
@@ -74,7 +75,7 @@ QString ShownDateTime(qint64 Seconds) {
         if (At.isValid() && At.date().year() >= 1 && At.date().year() <= 9999) {
             try {
                 return FormatShortDateLongTime(EncodeDateTime(At.date(), At.time()));
-            } catch (...) {
+            } catch (const EConvertError&) {
                 // A time the calendar cannot name shows as its number below.
             }
         }

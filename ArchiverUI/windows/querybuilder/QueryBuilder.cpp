@@ -500,7 +500,7 @@ void TdlgQueryBuilder::aLoadExecute() {
     FCondition = nullptr;
     try {
         FQuery->LoadFromFile(Name);
-    } catch (...) {
+    } catch (const std::exception&) {
         // The file changed since it was read; what was read stands.
         FQuery->Assign(Loaded);
     }

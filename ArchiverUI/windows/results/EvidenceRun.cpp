@@ -59,7 +59,7 @@ TEvidenceRun::TEvidenceRun(TfrmQueryResult& Window, QHash<quint32, TEvidenceReco
         try {
             if (DBConnection->Connected())
                 Options.Info.ServerType = DBConnection->GetServerType();
-        } catch (...) {
+        } catch (const EDllException&) {
             // The README then names no server type.
         }
     }

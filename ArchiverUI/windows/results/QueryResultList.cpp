@@ -160,6 +160,7 @@ void TfrmQueryResult::ReceiveRows(const IPC_DA_DBClient::TSelectResult& Result) 
                                "results!\r\nPlease, refine the query or reduce value of \"Maximum "
                                "records in query result\" field in Settings dialog.")));
         } catch (...) {
+            // Any other failure goes on as it is, after the clean-up below.
         }
         Finish();
         CancelCurrentJob();

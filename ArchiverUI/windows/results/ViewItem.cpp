@@ -1,6 +1,7 @@
 #include "ViewItem.h"
 
 #include "Conditions.h"
+#include "ModelErrors.h"
 #include "VQDateTime.h"
 
 #include <QDateTime>
@@ -286,7 +287,7 @@ QString TViewItemList::DateTimeStr(int Index) const {
     if (Local.isValid() && Local.date().year() >= 1 && Local.date().year() <= 9999) {
         try {
             return FormatShortDateLongTime(EncodeDateTime(Local.date(), Local.time()));
-        } catch (...) {
+        } catch (const EConvertError&) {
             // A time the calendar cannot name shows as its number below.
         }
     }

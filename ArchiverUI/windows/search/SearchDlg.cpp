@@ -93,8 +93,9 @@ TdlgSearch::TdlgSearch(QWidget* Owner)
 TdlgSearch::~TdlgSearch() {
     try {
         CancelJobs();
-    } catch (...) {
-        // Nothing more can be done about a job of a dialog that is gone.
+    } catch (const EDllException&) {
+        // The jobs are freed here either way; the server forgets them with
+        // the connection they came on.
     }
 }
 

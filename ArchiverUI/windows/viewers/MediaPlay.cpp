@@ -94,7 +94,9 @@ TfrmMediaPlayer::~TfrmMediaPlayer() {
     // The controller must not deliver to a window that is half gone.
     try {
         CancelQuery();
-    } catch (...) {
+    } catch (const EDllException&) {
+        // The job is freed here either way; the server forgets it with the
+        // connection it came on.
     }
     CloseMedia();
 }
