@@ -349,9 +349,6 @@ bool TMCICommandDevice::Open(const QString& Arguments, QString& Answer) {
     connect(M->Player.get(), &QMediaPlayer::mediaStatusChanged, this,
             [this, Media](QMediaPlayer::MediaStatus Status) {
                 if (Status == QMediaPlayer::LoadedMedia || Status == QMediaPlayer::BufferedMedia) {
-                    if (Media->Speed != 1000 &&
-                        Media->Player->playbackRate() != Media->Speed / 1000.0)
-                        Media->Player->setPlaybackRate(Media->Speed / 1000.0);
                     if (Media->PendingSeek >= 0) {
                         Media->Player->setPosition(Media->PendingSeek);
                         Media->PendingSeek = -1;
@@ -360,6 +357,11 @@ bool TMCICommandDevice::Open(const QString& Arguments, QString& Answer) {
                         Media->PlayPending = false;
                         Media->Player->play();
                     }
+                    // After the start: a rate given to a pipeline that has
+                    // not started yet may leave it waiting for ever.
+                    if (Media->Speed != 1000 &&
+                        Media->Player->playbackRate() != Media->Speed / 1000.0)
+                        Media->Player->setPlaybackRate(Media->Speed / 1000.0);
                 } else if (Status == QMediaPlayer::EndOfMedia) {
                     Media->Ended = true;
                     Media->Mode = mciStopped;
