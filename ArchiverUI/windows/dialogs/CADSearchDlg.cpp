@@ -136,6 +136,11 @@ void TdlgCADSearch::FetchFieldNames() {
     lblStatus->clear();
     // Failed is shown before a start that cannot be made raises.
     FJob->Start(opSQLExecute, QString::fromLatin1(FieldNamesSQL));
+    // A job the server takes at once has started before the handle could
+    // tell of it.
+    if (FJob->Running())
+        ShowLoading(FJob->Waiting() ? QStringLiteral("Waiting for the server")
+                                    : QStringLiteral("Loading the field names..."));
 }
 
 void TdlgCADSearch::ShowLoading(const QString& Text) {
