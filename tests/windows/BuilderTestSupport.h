@@ -115,7 +115,7 @@ protected:
         Builder = std::make_unique<TdlgQueryBuilder>(nullptr);
         Builder->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(Builder.get()));
-        Builder->ActionListUpdate();
+        QCoreApplication::processEvents();
     }
     void TearDown() override {
         Builder.reset();
@@ -132,12 +132,12 @@ protected:
     // Adds participants from the user list after the selected line.
     void AddUsers(const QStringList& Names) {
         SelectUsers(*Builder, Names);
-        Builder->ActionListUpdate();
+        QCoreApplication::processEvents();
         Builder->aPartipiants->trigger();
     }
     void Select(int Line) {
         Builder->lbQuery->SetItemIndex(Line);
-        Builder->ActionListUpdate();
+        QCoreApplication::processEvents();
     }
 
     std::unique_ptr<TUserList> Users;

@@ -333,12 +333,13 @@ TEST_F(MainWindowTest, AFailedServerDisablesQueryAndSearchAndShowsRedBold) {
     Failing.password = "pemrak";
     Failing.state = IPC_DA_DBServer::stFailed;
     Failing.status_message = "The archive is failing";
+    Main->Timer1->stop();
     Test_Archive_Server Server(Failing);
     PointAt(Server, "pemrak");
     EXPECT_FALSE(Connection->ConnectionOK());
     ASSERT_TRUE(Connection->Connected());
     ASSERT_EQ(Connection->ServerState(), stFailed);
-    Main->ActionList1Update();
+    QCoreApplication::processEvents();
     EXPECT_FALSE(Main->aNewQuery->isEnabled());
     EXPECT_FALSE(Main->aSearchText->isEnabled());
 
@@ -369,7 +370,6 @@ TEST_F(MainWindowTest, ConnectedControllerShowsIdleOnTheNextTick) {
     Main->Timer1Timer();
     EXPECT_EQ(Main->sbPanels[1]->Text(), "Idle");
     EXPECT_EQ(InkOf(Main->sbPanels[1]).Red, 0);
-    Main->ActionList1Update();
     EXPECT_TRUE(Main->aNewQuery->isEnabled());
 }
 

@@ -101,7 +101,7 @@ protected:
         EXPECT_TRUE(Builder->CreationCompleted());
         EXPECT_TRUE(PumpUntil([&] { return !Builder->Busy(); }));
         Builder->show();
-        Builder->ActionListUpdate();
+        QCoreApplication::processEvents();
         return Builder;
     }
 
@@ -183,10 +183,10 @@ TEST_F(QueryBuilderTest, RefreshLoadsTheListAgainWhenNoJobRuns) {
     TJobHandle Other(nullptr);
     Other.SetTakesTurns(true);
     Other.Start(opSQLExecute, QStringLiteral("SELECT Media_ID FROM media"));
-    Builder->ActionListUpdate();
+    QCoreApplication::processEvents();
     EXPECT_FALSE(Builder->aRefreshUsers->isEnabled());
     Other.Cancel();
-    Builder->ActionListUpdate();
+    QCoreApplication::processEvents();
     ASSERT_TRUE(Builder->aRefreshUsers->isEnabled());
     Builder->aRefreshUsers->trigger();
     EXPECT_TRUE(Builder->Busy());
@@ -210,7 +210,7 @@ TEST_F(QueryBuilderTest, AScreenReadersToggleRunsTheCommandAsAClickDoes) {
     const QString Before = Builder->Query().BuildQuery(3);
     const bool Checked = Button->isChecked();
     Face->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
-    Builder->ActionListUpdate();
+    QCoreApplication::processEvents();
     EXPECT_NE(Builder->Query().BuildQuery(3), Before);
     EXPECT_NE(Button->isChecked(), Checked);
     EXPECT_EQ(Face->state().checked, Button->isChecked());
@@ -250,7 +250,7 @@ TEST_F(QueryBuilderTest, ParticipantsFromTheArchiveFindTheirRecords) {
     auto Builder = NewBuilder();
     Builder->lbQuery->SetItemIndex(0);
     SelectUsers(*Builder, {QStringLiteral("Support agent Bob O'Brien")});
-    Builder->ActionListUpdate();
+    QCoreApplication::processEvents();
     ASSERT_TRUE(Builder->aPartipiants->isEnabled());
     Builder->aPartipiants->trigger();
     const QString Sql = ExpandSQLMacros(3, Builder->Query().BuildQuery(3));
@@ -357,7 +357,7 @@ TEST_F(QueryBuilderTest, AQueryBuiltInTheDialogIsHandedOverAndMatchesVqquery) {
         // Two users, joined by "and".
         Builder->lbQuery->SetItemIndex(0);
         SelectUsers(*Builder, {QString::fromUtf8("Anna Müller"), QStringLiteral("Bob O'Brien")});
-        Builder->ActionListUpdate();
+        QCoreApplication::processEvents();
         Builder->aPartipiants->trigger();
         ClickPart(*Builder, LineOf(*Builder, ckValue), TPart::Operator);
         Builder->aTimeSpan->trigger();
@@ -365,7 +365,7 @@ TEST_F(QueryBuilderTest, AQueryBuiltInTheDialogIsHandedOverAndMatchesVqquery) {
         TVQFileDialog::SetNextAnswer(File);
         Builder->aSave->trigger();
         Caption = Builder->windowTitle();
-        Builder->ActionListUpdate();
+        QCoreApplication::processEvents();
         EXPECT_TRUE(Builder->aExecute->isEnabled());
         QTest::keyClick(Builder->lbQuery, Qt::Key_Return);
     });
@@ -398,7 +398,7 @@ TEST_F(QueryBuilderTest, EditQueryShowsTheQueryAndHandsBackOnlyAConfirmedChange)
         EXPECT_EQ(Builder->Query().Count(), 3);
         Builder->aFaxes->trigger();
         Builder->Edit3->setText(QStringLiteral("Messages and faxes"));
-        Builder->ActionListUpdate();
+        QCoreApplication::processEvents();
         Builder->aExecute->trigger();
     });
     ASSERT_TRUE(EditQuery(nullptr, Query));
@@ -469,7 +469,7 @@ TEST_F(QueryBuilderTest, AnErrorFromTheServerClearsTheListAndSaysSo) {
     auto Builder = NewBuilder();
     ASSERT_EQ(UserList->Count(), TestArchiveListCount(0));
     ASSERT_TRUE(ChangeArchive(Archive, "ALTER TABLE groups RENAME TO groups_gone"));
-    Builder->ActionListUpdate();
+    QCoreApplication::processEvents();
     Builder->aRefreshUsers->trigger();
     ASSERT_TRUE(PumpUntil([&] { return !Builder->Busy(); }));
     EXPECT_EQ(UserList->Count(), 0);
@@ -478,7 +478,7 @@ TEST_F(QueryBuilderTest, AnErrorFromTheServerClearsTheListAndSaysSo) {
     EXPECT_EQ(DBConnection->JobCount(), 0);
 
     ASSERT_TRUE(ChangeArchive(Archive, "ALTER TABLE groups_gone RENAME TO groups"));
-    Builder->ActionListUpdate();
+    QCoreApplication::processEvents();
     Builder->aRefreshUsers->trigger();
     ASSERT_TRUE(PumpUntil([&] { return !Builder->Busy(); }));
     EXPECT_EQ(UserList->Count(), TestArchiveListCount(0));
@@ -623,7 +623,7 @@ TEST_F(QueryBuilderLargeListTest, ThousandsOfNamesAreListedAndFiltered) {
     ASSERT_EQ(Builder->lvUsers->UsersModel()->rowCount(), 1);
     Builder->lvUsers->selectAll();
     Builder->lbQuery->SetItemIndex(0);
-    Builder->ActionListUpdate();
+    QCoreApplication::processEvents();
     Builder->aPartipiants->trigger();
     const TAQCondition* Added = Builder->Query().GetCondition(LineOf(*Builder, ckValue));
     EXPECT_EQ(Added->Tag(), quint64(ExtraUserBase + 2999));

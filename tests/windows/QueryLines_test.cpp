@@ -329,7 +329,7 @@ TEST_F(QueryLinesTest, UpAndDownMoveTheParticipantAndTheOrderSurvivesAnInsertion
     Select(First + 3);
     Builder->aUserDown->trigger();
     EXPECT_EQ(Builder->SelectedLine(), First + 3);
-    Builder->ActionListUpdate();
+    QCoreApplication::processEvents();
     Builder->aUserDown->trigger();
     EXPECT_EQ(Query().GetCondition(First + 3)->Caption(), QStringLiteral("Bob O'Brien"));
 }

@@ -243,9 +243,9 @@ protected:
     bool Export(TfrmQueryResult* W, const QString& Zip, int Ms = 60000) {
         QSignalSpy Ended(W, &TfrmQueryResult::EvidenceExported);
         TVQFileDialog::SetNextAnswer(Zip);
-        // The window updates its commands when the event loop idles, which
-        // the tests' waiting never does.
-        W->ActionList1Update();
+        // The window sets its commands once the changes that led here are
+        // all handled.
+        QCoreApplication::processEvents();
         QAction* Action = W->findChild<QAction*>(QStringLiteral("aExportEvidence"));
         EXPECT_NE(Action, nullptr);
         if (Action == nullptr || !Action->isEnabled())
@@ -298,7 +298,7 @@ TEST_F(QueryResultExportTest, AMixChosenInTheListBecomesAVerifiablePackage) {
     const QString Zip = Dir.filePath(QStringLiteral("case.zip"));
     QSignalSpy Ended(W, &TfrmQueryResult::EvidenceExported);
     TVQFileDialog::SetNextAnswer(Zip);
-    W->ActionList1Update();
+    QCoreApplication::processEvents();
     W->findChild<QAction*>(QStringLiteral("aExportEvidence"))->trigger();
     // The save dialog was asked for a ZIP file.
     ASSERT_EQ(TVQFileDialog::Asked().size(), 1);
@@ -392,7 +392,7 @@ TEST_F(QueryResultExportTest, CancelHalfWayLeavesNoFile) {
     }
     QSignalSpy Ended(W, &TfrmQueryResult::EvidenceExported);
     TVQFileDialog::SetNextAnswer(Zip);
-    W->ActionList1Update();
+    QCoreApplication::processEvents();
     W->aExportEvidence->trigger();
     ASSERT_NE(W->EvidenceRun(), nullptr);
     TdlgEvidenceProgress* Progress = W->EvidenceRun()->Dialog();
@@ -413,7 +413,7 @@ TEST_F(QueryResultExportTest, CancelHalfWayLeavesNoFile) {
     // Closing the window while it exports stops the export too.
     QFile::remove(Zip);
     TVQFileDialog::SetNextAnswer(Zip);
-    W->ActionList1Update();
+    QCoreApplication::processEvents();
     W->aExportEvidence->trigger();
     ASSERT_TRUE(WaitUntil([&] {
         return W->EvidenceRun() != nullptr &&
@@ -477,7 +477,7 @@ TEST_F(QueryResultExportTest, TheListAsCsvInItsCurrentOrder) {
                           QPoint(Header->sectionViewportPosition(2) + 10, 5));
     const QString File = Dir.filePath(QStringLiteral("list.csv"));
     TVQFileDialog::SetNextAnswer(File);
-    W->ActionList1Update();
+    QCoreApplication::processEvents();
     W->findChild<QAction*>(QStringLiteral("aExportList"))->trigger();
     ASSERT_EQ(TVQFileDialog::Asked().size(), 1);
     EXPECT_EQ(TVQFileDialog::Asked().front().DefaultExt, QStringLiteral("csv"));
@@ -520,7 +520,7 @@ TEST_F(QueryResultExportTest, TheListAsCsvInItsCurrentOrder) {
     // Cancelled in the save dialog: no file.
     QFile::remove(File);
     TVQFileDialog::SetNextAnswer(QString());
-    W->ActionList1Update();
+    QCoreApplication::processEvents();
     W->aExportList->trigger();
     EXPECT_FALSE(QFile::exists(File));
 }
@@ -571,14 +571,14 @@ TEST_F(QueryResultExportTest, TheCommandsCarryTheirNamesKeysAndPlaces) {
     W->aUnmarkAll->trigger();
     W->lvResults->clearSelection();
     Pump(50);
-    W->ActionList1Update();
+    QCoreApplication::processEvents();
     EXPECT_TRUE(W->ExportRecordIds().isEmpty());
     EXPECT_FALSE(Evidence->isEnabled());
     EXPECT_TRUE(List->isEnabled());
 
     // Ctrl+E in the list starts the export of the chosen row.
     ClickRow(W, PositionOfType(W, mtFax));
-    W->ActionList1Update();
+    QCoreApplication::processEvents();
     ASSERT_TRUE(Evidence->isEnabled());
     const QString Zip = Dir.filePath(QStringLiteral("key.zip"));
     QSignalSpy Ended(W, &TfrmQueryResult::EvidenceExported);
@@ -591,7 +591,7 @@ TEST_F(QueryResultExportTest, TheCommandsCarryTheirNamesKeysAndPlaces) {
 
     // The progress dialog's controls are named for a screen reader.
     TVQFileDialog::SetNextAnswer(Dir.filePath(QStringLiteral("again.zip")));
-    W->ActionList1Update();
+    QCoreApplication::processEvents();
     Evidence->trigger();
     ASSERT_NE(W->EvidenceRun(), nullptr);
     TdlgEvidenceProgress* Dialog = W->EvidenceRun()->Dialog();

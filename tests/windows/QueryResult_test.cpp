@@ -569,7 +569,7 @@ TEST_F(QueryResultTest, CancellingSortsTheRowsReceivedSoFar) {
     W->ColumnClick(0);
     ASSERT_TRUE(WaitUntil([&] { return W->ListModel()->rowCount() >= 16; }));
     ASSERT_NE(W->Cache(), nullptr);
-    W->ActionList1Update();
+    QCoreApplication::processEvents();
     EXPECT_TRUE(W->aCancelJob->isEnabled());
     W->aCancelJob->trigger();
     EXPECT_EQ(W->Cache(), nullptr);
@@ -836,7 +836,7 @@ TEST_F(QueryResultTest, AQueryFromTheQueryBuilderOpensItsOwnWindow) {
         EXPECT_TRUE(WaitUntil([&] { return !Builder->Busy(); }));
         Builder->AssignQuery(Query);
         Builder->ProposeTitle(QStringLiteral("Query 1"));
-        Builder->ActionListUpdate();
+        QCoreApplication::processEvents();
         EXPECT_TRUE(Builder->aExecute->isEnabled());
         Builder->aExecute->trigger();
         // Whatever failed, the dialog does not stay.
@@ -868,7 +868,7 @@ TEST_F(QueryResultTest, AChangedServerFreezesTheWindow) {
     Connection->SetPort(TArchiveServer::FreePort());
     ASSERT_TRUE(WaitUntil([&] { return !W->StatusText(3).isEmpty(); }));
     EXPECT_EQ(W->StatusText(3), QStringLiteral("The server has been changed"));
-    W->ActionList1Update();
+    QCoreApplication::processEvents();
     EXPECT_FALSE(W->aRefresh->isEnabled());
     EXPECT_FALSE(W->aChangeQuery->isEnabled());
     EXPECT_FALSE(W->aBrowseBlob->isEnabled());

@@ -130,7 +130,7 @@ protected:
     // Opens the dialog from the main window's "Search Messages" and works
     // it with Body while it is shown modally.
     bool WithDialog(const std::function<void(TdlgSearch*)>& Body) {
-        Main->ActionList1Update();
+        QCoreApplication::processEvents();
         EXPECT_TRUE(Main->aSearchText->isEnabled());
         return search_test::WhileModal<TdlgSearch>([this] { return Windows->SearchDialog(); },
                                                    [this] { Main->aSearchText->trigger(); }, Body);
@@ -321,7 +321,7 @@ TEST_F(SearchDlgTest, BlankLinesAreNotSentAsPhrases) {
     // Only blank lines: there is nothing to search for.
     ASSERT_TRUE(WithDialog([&](TdlgSearch* D) {
         D->RichEdit1->setPlainText(QStringLiteral("  \n\n"));
-        D->ActionList1Update();
+        QCoreApplication::processEvents();
         EXPECT_FALSE(D->aSearch->isEnabled());
         EXPECT_TRUE(D->aClearMemo->isEnabled());
         D->aClearMemo->trigger();
@@ -525,7 +525,7 @@ TEST_F(SearchDlgTest, TheHistoryKeepsTwentyPhrasesNewestFirstWithoutDuplicates) 
         EXPECT_EQ(D->cbPhraseHistory->currentIndex(), 0);
         EXPECT_EQ(D->cbPhraseHistory->count(), 20);
         D->RichEdit1->setPlainText(QStringLiteral("first"));
-        D->ActionList1Update();
+        QCoreApplication::processEvents();
         ASSERT_TRUE(D->aAddHistItem->isEnabled());
         QTest::mouseClick(D->btnAddHistItem, Qt::LeftButton);
         EXPECT_EQ(D->RichEdit1->toPlainText(), QStringLiteral("first\n") + Chosen);
@@ -546,10 +546,7 @@ TEST_F(SearchDlgTest, InterruptShowsTheHitsFoundSoFar) {
         Choose(D, Phrases.join('\n'), true);
         QTest::mouseClick(D->btnSearch, Qt::LeftButton);
         EXPECT_FALSE(D->aInterrupt->isEnabled()) << "nothing found yet";
-        ASSERT_TRUE(WaitUntil([&] {
-            D->ActionList1Update();
-            return D->aInterrupt->isEnabled();
-        }));
+        ASSERT_TRUE(WaitUntil([&] { return D->aInterrupt->isEnabled(); }));
         // The counters catch up with the reports within a moment.
         ASSERT_TRUE(WaitUntil([&] {
             return D->StatusText(TdlgSearch::pnFound) ==

@@ -280,7 +280,6 @@ TEST_F(ViewerProgramTest, StartsNotConnectedAndShowsTheReferenceServersState) {
     ASSERT_TRUE(Connection.ConnectionOK()) << Connection.StatusString().toStdString();
     Main.Timer1Timer();
     EXPECT_EQ(Main.sbPanels[1]->Text(), "Idle");
-    Main.ActionList1Update();
     EXPECT_TRUE(Main.aNewQuery->isEnabled());
     Connection.SetConnected(false);
 }

@@ -11,7 +11,6 @@
 #include "VQMessageBox.h"
 #include "VersionInfo.h"
 
-#include <QAbstractEventDispatcher>
 #include <QAccessible>
 #include <QAction>
 #include <QApplication>

@@ -14,7 +14,6 @@
 #include "VQInputBox.h"
 #include "VQQuery.h"
 
-#include <QAbstractEventDispatcher>
 #include <QAction>
 #include <QFileInfo>
 #include <QHBoxLayout>
@@ -27,6 +26,7 @@
 #include <QProgressBar>
 #include <QScopeGuard>
 #include <QShowEvent>
+#include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -89,17 +89,14 @@ TdlgQueryBuilder::TdlgQueryBuilder(QWidget* Owner) : TUTCDialog(Owner) {
     } catch (...) {
         HandleApplicationException(std::current_exception());
     }
-    // The toolkit's idle time: just before the message loop waits.
-    if (QAbstractEventDispatcher* Dispatcher = QAbstractEventDispatcher::instance())
-        connect(Dispatcher, &QAbstractEventDispatcher::aboutToBlock, this,
-                &TdlgQueryBuilder::ActionListUpdate);
+    FollowCommandState();
     ActionListUpdate();
 }
 
 TdlgQueryBuilder::~TdlgQueryBuilder() {
-    // No idle update of a dialog on its way out.
-    if (QAbstractEventDispatcher* Dispatcher = QAbstractEventDispatcher::instance())
-        disconnect(Dispatcher, nullptr, this, nullptr);
+    // No update of a dialog on its way out: its controls go before its
+    // connections do.
+    FUpdateTimer = nullptr;
     // A user list that is still arriving is dropped (and emptied, so that
     // the next dialog loads it whole); the job handle cancels its job.
     if (FUserJob->Running() && UserList != nullptr)
@@ -108,6 +105,36 @@ TdlgQueryBuilder::~TdlgQueryBuilder() {
     FQuery->SetListBox(nullptr);
     lbQuery->SetQuery(nullptr);
     FQuery.reset();
+}
+
+void TdlgQueryBuilder::FollowCommandState() {
+    // A drop or a load changes the lines, the current line and the
+    // condition at once: the commands are set once, after all of them.
+    FUpdateTimer = new QTimer(this);
+    FUpdateTimer->setSingleShot(true);
+    FUpdateTimer->setInterval(0);
+    connect(FUpdateTimer, &QTimer::timeout, this, &TdlgQueryBuilder::ActionListUpdate);
+    const auto Schedule = &TdlgQueryBuilder::ScheduleUpdate;
+    // The controller's news comes coalesced already.
+    if (DBConnection != nullptr)
+        connect(DBConnection->Events(), &TConnectionEvents::Changed, this,
+                &TdlgQueryBuilder::ActionListUpdate);
+    for (QAbstractItemModel* Model : {static_cast<QAbstractItemModel*>(lbQuery->LinesModel()),
+                                      static_cast<QAbstractItemModel*>(lvUsers->UsersModel())}) {
+        connect(Model, &QAbstractItemModel::dataChanged, this, Schedule);
+        connect(Model, &QAbstractItemModel::rowsInserted, this, Schedule);
+        connect(Model, &QAbstractItemModel::rowsRemoved, this, Schedule);
+        connect(Model, &QAbstractItemModel::modelReset, this, Schedule);
+    }
+    for (QItemSelectionModel* Selection : {lbQuery->selectionModel(), lvUsers->selectionModel()}) {
+        connect(Selection, &QItemSelectionModel::currentChanged, this, Schedule);
+        connect(Selection, &QItemSelectionModel::selectionChanged, this, Schedule);
+    }
+}
+
+void TdlgQueryBuilder::ScheduleUpdate() {
+    if (FUpdateTimer != nullptr)
+        FUpdateTimer->start();
 }
 
 void TdlgQueryBuilder::FormCreate() {
@@ -408,6 +435,7 @@ void TdlgQueryBuilder::lbQueryMouseDown(int Row, TConditionHitTest Hit, const QP
     if (Clicked == nullptr)
         return;
     FCondition = Clicked;
+    ScheduleUpdate();
     switch (Hit) {
     case chtValue:
         EditCondition(Clicked, ScreenPos);

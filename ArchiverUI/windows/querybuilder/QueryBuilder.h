@@ -17,6 +17,7 @@ class QAction;
 class QLabel;
 class QLineEdit;
 class QProgressBar;
+class QTimer;
 class QMenu;
 class QMimeData;
 class QToolBar;
@@ -121,6 +122,9 @@ protected:
     void keyPressEvent(QKeyEvent* Event) override;
 
 private:
+    // The commands are set again whenever something they depend on changes.
+    void FollowCommandState();
+    void ScheduleUpdate();
     void CreateActions();
     void CreateControls();
     void FormCreate();
@@ -152,6 +156,7 @@ private:
     std::unique_ptr<TVQQuery> FQuery;
     TAQCondition* FCondition = nullptr;
     TJobHandle* FUserJob = nullptr;
+    QTimer* FUpdateTimer = nullptr;
     // A start under way raises its own failure to whoever asked.
     bool FStartingUserList = false;
     bool FCreated = false;

@@ -15,7 +15,6 @@
 #include "VQApplication.h"
 #include "VQQuery.h"
 
-#include <QAbstractEventDispatcher>
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
@@ -131,12 +130,38 @@ void TfrmQueryResult::FormCreate() {
     FRowCountTimer->setSingleShot(true);
     FRowCountTimer->setInterval(RowCountDelayMs);
     connect(FRowCountTimer, &QTimer::timeout, this, &TfrmQueryResult::FlushRowCount);
-    if (QAbstractEventDispatcher* Dispatcher = QAbstractEventDispatcher::instance())
-        connect(Dispatcher, &QAbstractEventDispatcher::aboutToBlock, this,
-                &TfrmQueryResult::ActionList1Update);
+    FollowCommandState();
     if (DBConnection != nullptr)
         DBConnection->AddForm(this);
     ActionList1Update();
+}
+
+void TfrmQueryResult::FollowCommandState() {
+    // Many changes come in one go (a batch of rows, a reset and its new
+    // selection): the commands are set once, after all of them.
+    FUpdateTimer = new QTimer(this);
+    FUpdateTimer->setSingleShot(true);
+    FUpdateTimer->setInterval(0);
+    connect(FUpdateTimer, &QTimer::timeout, this, &TfrmQueryResult::ActionList1Update);
+    // The controller's news comes coalesced already.
+    if (DBConnection != nullptr)
+        connect(DBConnection->Events(), &TConnectionEvents::Changed, this,
+                &TfrmQueryResult::ActionList1Update);
+    for (auto Signal : {&TJobHandle::WaitingForServer, &TJobHandle::Started, &TJobHandle::Finished,
+                        &TJobHandle::Cancelled})
+        connect(FJob, Signal, this, &TfrmQueryResult::ScheduleUpdate);
+    connect(FJob, &TJobHandle::Failed, this, &TfrmQueryResult::ScheduleUpdate);
+    connect(FJob, &TJobHandle::ConnectionLost, this, &TfrmQueryResult::ScheduleUpdate);
+    connect(FListModel, &QAbstractItemModel::modelReset, this, &TfrmQueryResult::ScheduleUpdate);
+    connect(FListModel, &QAbstractItemModel::rowsInserted, this, &TfrmQueryResult::ScheduleUpdate);
+    connect(FListModel, &QAbstractItemModel::rowsRemoved, this, &TfrmQueryResult::ScheduleUpdate);
+    connect(lvResults->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &TfrmQueryResult::ScheduleUpdate);
+}
+
+void TfrmQueryResult::ScheduleUpdate() {
+    if (FUpdateTimer != nullptr)
+        FUpdateTimer->start();
 }
 
 void TfrmQueryResult::CreateImages() {
@@ -376,6 +401,8 @@ void TfrmQueryResult::CreateControls() {
 }
 
 TfrmQueryResult::~TfrmQueryResult() {
+    // The controls go before the connections do: no update on the way out.
+    FUpdateTimer = nullptr;
     // An export of this window stops with it and leaves no file.
     FEvidence.reset();
     // The controller must not keep this window's jobs, and the download

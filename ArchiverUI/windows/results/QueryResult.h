@@ -266,6 +266,9 @@ private:
     friend class TEvidenceRun;
 
     void FormCreate();
+    // The commands are set again whenever something they depend on changes.
+    void FollowCommandState();
+    void ScheduleUpdate();
     void CreateActions();
     void CreateExportActions();
     void EvidenceFinished();
@@ -331,6 +334,7 @@ private:
     QTimer* FPendingTimer = nullptr;
     // Tells the list of rows that arrived below the screen.
     QTimer* FRowCountTimer = nullptr;
+    QTimer* FUpdateTimer = nullptr;
     int FDownloadRecID = -1;
     std::unique_ptr<TTempFileStream> FTempFile;
     QString FTFBase;

@@ -83,6 +83,7 @@ QString NodeKey(const TViewNode* Node) {
 
 void TfrmQueryResult::ClearRows() {
     FBrowseList.clear();
+    ScheduleUpdate();
     FVisibleItems = {};
     FAllItems.Clear();
     FRecordCount = 0;
@@ -266,6 +267,7 @@ void TfrmQueryResult::ClearSelectionFlags() {
     for (int I = 0; I < FAllItems.Count(); ++I)
         FAllItems[I].FSelected = false;
     FSelCount = 0;
+    ScheduleUpdate();
 }
 
 void TfrmQueryResult::SyncSelectionToView() {
@@ -289,6 +291,7 @@ void TfrmQueryResult::SyncSelectionToView() {
     lvResults->selectionModel()->select(Selection, QItemSelectionModel::ClearAndSelect);
     FSyncingSelection = false;
     FSelCount = Selected;
+    ScheduleUpdate();
 }
 
 void TfrmQueryResult::OnSelectionChanged(const QItemSelection& Selected,
@@ -596,12 +599,14 @@ void TfrmQueryResult::AddToBrowseList(int Row) {
         FBrowseList.begin(), FBrowseList.end(), Id,
         [&](quint32 Key, quint32 Other) { return Key < FAllItems[int(Other)].FMediaId; });
     FBrowseList.insert(At, quint32(Row));
+    ScheduleUpdate();
 }
 
 void TfrmQueryResult::RemoveFromBrowseList(int Row) {
     const auto It = std::find(FBrowseList.begin(), FBrowseList.end(), quint32(Row));
     if (It != FBrowseList.end())
         FBrowseList.erase(It);
+    ScheduleUpdate();
 }
 
 int TfrmQueryResult::FirstMarkedType() const {
@@ -638,6 +643,7 @@ void TfrmQueryResult::UnmarkAll() {
     for (quint32 Row : FBrowseList)
         FAllItems[int(Row)].FMarked = false;
     FBrowseList.clear();
+    ScheduleUpdate();
 }
 
 void TfrmQueryResult::BeginBrowseUpdate() {

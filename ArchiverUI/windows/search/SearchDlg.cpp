@@ -7,7 +7,6 @@
 #include "SettingsStore.h"
 #include "VQMessageBox.h"
 
-#include <QAbstractEventDispatcher>
 #include <QAbstractItemView>
 #include <QAction>
 #include <QApplication>
@@ -81,11 +80,6 @@ TdlgSearch::TdlgSearch(QWidget* Owner)
     FCounterTimer = new QTimer(this);
     FCounterTimer->setSingleShot(true);
     connect(FCounterTimer, &QTimer::timeout, this, [this] { ShowCounters(true); });
-    if (QAbstractEventDispatcher* Dispatcher = QAbstractEventDispatcher::instance())
-        connect(Dispatcher, &QAbstractEventDispatcher::aboutToBlock, this, [this] {
-            if (isVisible())
-                ActionList1Update();
-        });
     ResetSearch();
     ActionList1Update();
 }
@@ -668,6 +662,18 @@ void TdlgSearch::ConnectJob() {
     connect(FJob, &TJobHandle::Failed, this, &TdlgSearch::ShowSearchError);
     connect(FJob, &TJobHandle::ConnectionLost, this,
             [this] { ShowSearchError(QStringLiteral("The connection to the server was lost")); });
+    // However the job ends or waits, the commands follow it, once the
+    // handling above is done with it.
+    auto* Update = new QTimer(this);
+    Update->setSingleShot(true);
+    Update->setInterval(0);
+    connect(Update, &QTimer::timeout, this, &TdlgSearch::ActionList1Update);
+    const auto Schedule = [Update] { Update->start(); };
+    for (auto Signal : {&TJobHandle::WaitingForServer, &TJobHandle::Started, &TJobHandle::Finished,
+                        &TJobHandle::Cancelled})
+        connect(FJob, Signal, Update, Schedule);
+    connect(FJob, &TJobHandle::Failed, Update, Schedule);
+    connect(FJob, &TJobHandle::ConnectionLost, Update, Schedule);
 }
 
 void TdlgSearch::StartJob(Operation Kind) {
