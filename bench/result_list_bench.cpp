@@ -11,6 +11,7 @@
 // working folder; about 20 s in a release build) and reused.
 #include "CommonData.h"
 #include "DataCache.h"
+#include "JobHandle.h"
 #include "Main.h"
 #include "QueryResult.h"
 #include "ResultListView.h"
@@ -84,25 +85,30 @@ void Settle() {
         QCoreApplication::processEvents(QEventLoop::AllEvents);
 }
 
-// Notes when the first result reaches the window and when the window is
-// done with the last one.
+// Notes when the first result reaches the GUI thread and when the window is
+// done with the last one. The results come to the controller's own object
+// as posted events of its own type (the only user events while the job
+// runs), and on to the window through its job handle.
 class TProbe : public QObject {
 public:
     bool eventFilter(QObject* Target, QEvent* Event) override {
-        if (int(Event->type()) != WM_DB_SELECTRESULT)
+        if (Event->type() < QEvent::User || Target->isWidgetType() || !Watching)
             return false;
         if (!Clock.isValid())
             Clock.start();
-        ++Results;
         const qint64 Start = Clock.nsecsElapsed();
         Target->event(Event);
-        LastRow = Clock.nsecsElapsed();
-        Handling += LastRow - Start;
+        Handling += Clock.nsecsElapsed() - Start;
         return true;
     }
+    void Row() {
+        ++Results;
+        LastRow = Clock.nsecsElapsed();
+    }
+    bool Watching = true;
     QElapsedTimer Clock;
     qint64 LastRow = 0;
-    // Time spent in the window's own handling of the results.
+    // Time the GUI thread spent on the results, the window's listing included.
     qint64 Handling = 0;
     int Results = 0;
 };
@@ -257,7 +263,7 @@ int main(int argc, char** argv) {
     TTimingListener Timing(*Controller);
     TDBInterface::GetInstance().SetListener(&Timing);
     TProbe Probe;
-    W->installEventFilter(&Probe);
+    App.installEventFilter(&Probe);
     const qint64 HeapBefore = HeapBytes();
     QElapsedTimer Total;
     Total.start();
@@ -267,17 +273,24 @@ int main(int argc, char** argv) {
         return 1;
     }
     const QString Statement = W->Cache()->StringData();
+    for (TJobHandle* Job : W->findChildren<TJobHandle*>())
+        QObject::connect(Job, &TJobHandle::Rows, &Probe, [&Probe] { Probe.Row(); });
     const bool Finished = WaitUntil(
         [&] {
             return W->Cache() == nullptr && W->StatusText(0) != QStringLiteral("Waiting for data");
         },
         600000);
     const double WindowDone = double(Total.nsecsElapsed()) / 1e9;
+    Probe.Watching = false;
     Settle();
     malloc_trim(0);
     const qint64 HeapAfter = HeapBytes();
     if (!Finished) {
         std::fprintf(stderr, "the query did not finish\n");
+        return 1;
+    }
+    if (Probe.Results == 0) {
+        std::fprintf(stderr, "no result reached the window\n");
         return 1;
     }
     const double Listed = double(Probe.LastRow) / 1e9;
@@ -301,14 +314,15 @@ int main(int argc, char** argv) {
     std::printf("\n%-44s %9s %11s %7s %8s\n", "measure", "result", "reference", "ratio", "goal");
     std::printf("%-44s %8.3fs %10.3fs %7.2f %8s  %s\n", "first select result -> last row listed",
                 Listed, Shell, Listed / Shell, "<= 1.5", Verdict(Listed / Shell <= 1.5));
-    std::printf("%-44s %8.3fs\n", "  (of which the window's handling of results)",
+    std::printf("%-44s %8.3fs\n", "  (of which the GUI thread handling results)",
                 double(Probe.Handling) / 1e9);
     std::printf("%-44s %8.3fs\n", "  (library thread waiting for the window)",
                 double(Timing.InHandOver) / 1e9);
     std::printf("%-44s %8.3fs\n", "  (library thread waiting for the server)",
                 double(Timing.Between) / 1e9);
-    std::printf("%-44s %8.3fs %10.3fs %7.2f\n", "  (execute -> sorted and done, whole job)",
-                WindowDone, Shell, WindowDone / Shell);
+    std::printf("%-44s %8.3fs %10.3fs %7.2f %8s  %s\n", "execute -> sorted and done, whole job",
+                WindowDone, Shell, WindowDone / Shell, "<= 1.5",
+                Verdict(WindowDone / Shell <= 1.5));
 
     // The texts are kept once each (names, file extensions) or once a
     // record (call ids); what a row costs beyond them is the goal's measure.
