@@ -364,7 +364,6 @@ void TCP_Socket::recv_exact(void* buffer, size_t n, ORTU_UINT32 timeout, const O
     }
 }
 
-#if defined(_WIN32)
 // ---------------------------------------------------------------- connect
 
 void TCP_Socket::open(const InetEndpoint& server, ORTU_UINT32 timeout, const ORTU_Event* cancel) {
@@ -374,33 +373,17 @@ void TCP_Socket::open(const InetEndpoint& server, ORTU_UINT32 timeout, const ORT
     check_open("connect");
     ORTU_DEBUG(wsock, 2, "TCP.0x%x, open(%pa:%d, %u, 0x%x)\n", tag(), server.addr.addr,
                (int)server.port, timeout, handle_tag(cancel));
-
-    Socket_Event_Selector selector(socket_, FD_CONNECT_BIT);
-    const sockaddr_in sa = to_sockaddr(server.addr.addr, server.port);
-    if (::connect(socket_, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0) {
-        const ORTU_UINT32 error = winsock_last_error();
-        if (error != WSAEWOULDBLOCK_CODE) {
-            selector.release();
-            generic_failure("connect", error);
-        }
-        const Wait_Setup w = resolve(timeout, cancel);
-        const Wait_Outcome outcome = wait(selector.event(), w.limit, w.cancel);
-        if (outcome != wo_ready) {
-            selector.release();
-            wait_failure("open", outcome);
-        }
-        const ORTU_UINT32 code = static_cast<ORTU_UINT32>(selector.result());
-        if (code != 0) {
-            ORTU_DEBUG(wsock, 0, "TCP.0x%x, open failed, error %d (%s)\n", tag(), (int)code,
-                       winsock_error_name(code));
-            selector.release();
-            throw Socket_Error(code, "TCP, open failed");
-        }
-    }
-    selector.release();
+    const Wait_Setup w = resolve(timeout, cancel);
+    connect_step(server, w.limit, w.cancel);
     set_no_delay();
     read_local_endpoint();
     read_peer_endpoint();
+}
+
+void TCP_Socket::open_failed(ORTU_UINT32 code) {
+    ORTU_DEBUG(wsock, 0, "TCP.0x%x, open failed, error %d (%s)\n", tag(), (int)code,
+               winsock_error_name(code));
+    throw Socket_Error(code, "TCP, open failed");
 }
 
 // ---------------------------------------------------------------- accept
@@ -416,9 +399,79 @@ TCP_Socket* TCP_Socket::accept(ORTU_UINT32 timeout, void* storage, size_t storag
         ORTU_ASSERT(storage_size == sizeof(TCP_Socket));
     if (storage && storage_size != sizeof(TCP_Socket))
         throw Socket_Error(10014u, "TCP, accept failed"); // WSAEFAULT: no room for the object
-
-    Socket_Event_Selector selector(socket_, FD_ACCEPT_BIT);
     const Wait_Setup w = resolve(timeout, cancel);
+    const Handle accepted = accept_step(w.limit, w.cancel);
+    if (storage)
+        return new (storage) TCP_Socket(accepted);
+    return new TCP_Socket(accepted);
+}
+
+// ---------------------------------------------------------------- transfer
+
+void TCP_Socket::send(const void* data, size_t n, ORTU_UINT32 timeout, const ORTU_Event* cancel) {
+    ORTU_Mutex_Holder hold(write_lock_);
+    check_open("send");
+    ORTU_ASSERT(!write_pending_);
+    ORTU_DEBUG(wsock, 4, "TCP.0x%x, send(0x%x, %u, %u, 0x%x)\n", tag(), handle_tag(data),
+               (unsigned)n, timeout, handle_tag(cancel));
+    write_pending_ = true;
+    const Wait_Setup w = resolve(timeout, cancel);
+    send_step(static_cast<const char*>(data), n, w.limit, w.cancel);
+    write_pending_ = false;
+}
+
+size_t TCP_Socket::recv(void* buffer, size_t n, ORTU_UINT32 timeout, const ORTU_Event* cancel) {
+    ORTU_Mutex_Holder hold(read_lock_);
+    check_open("recv");
+    ORTU_ASSERT(!read_pending_);
+    ORTU_DEBUG(wsock, 4, "TCP.0x%x, recv(0x%x, %u, %u, 0x%x)\n", tag(), handle_tag(buffer),
+               (unsigned)n, timeout, handle_tag(cancel));
+    ORTU_ASSERT(n > 0);
+    if (n == 0)
+        return 0;
+    read_pending_ = true;
+    const Wait_Setup w = resolve(timeout, cancel);
+    const size_t count = recv_step(buffer, n, w.limit, w.cancel);
+    read_pending_ = false;
+    ORTU_DEBUG(wsock, 4, "TCP.0x%x, recv -> %u bytes\n", tag(), (unsigned)count);
+    if (count == 0) {
+        ORTU_DEBUG(wsock, 1, "TCP.0x%x, recv, connection has been closed\n", tag());
+        throw Socket_Error(WSAENOTCONN_CODE, "TCP, recv, connection has been closed");
+    }
+    return count;
+}
+
+#if defined(_WIN32)
+// ---------------------------------------------------------------- Winsock
+
+void TCP_Socket::connect_step(const InetEndpoint& server, ORTU_UINT32 limit,
+                              const ORTU_Event* cancel) {
+    const sockaddr_in sa = to_sockaddr(server.addr.addr, server.port);
+    // Binding the event makes the socket non-blocking for the connect;
+    // releasing it restores blocking mode.
+    Socket_Event_Selector selector(socket_, FD_CONNECT_BIT);
+    if (::connect(socket_, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0) {
+        const ORTU_UINT32 error = winsock_last_error();
+        if (error != WSAEWOULDBLOCK_CODE) {
+            selector.release();
+            generic_failure("connect", error);
+        }
+        const Wait_Outcome outcome = wait(selector.event(), limit, cancel);
+        if (outcome != wo_ready) {
+            selector.release();
+            wait_failure("open", outcome);
+        }
+        const ORTU_UINT32 code = static_cast<ORTU_UINT32>(selector.result());
+        if (code != 0) {
+            selector.release();
+            open_failed(code);
+        }
+    }
+    selector.release();
+}
+
+TCP_Socket::Handle TCP_Socket::accept_step(ORTU_UINT32 limit, const ORTU_Event* cancel) {
+    Socket_Event_Selector selector(socket_, FD_ACCEPT_BIT);
     const ORTU_UINT32 started = ORTU_OS::tick_count();
     SOCKET accepted;
     for (;;) {
@@ -433,7 +486,7 @@ TCP_Socket* TCP_Socket::accept(ORTU_UINT32 timeout, void* storage, size_t storag
             selector.release();
             generic_failure("accept", error);
         }
-        const Wait_Outcome outcome = wait(selector.event(), remaining(w.limit, started), w.cancel);
+        const Wait_Outcome outcome = wait(selector.event(), remaining(limit, started), cancel);
         if (outcome != wo_ready) {
             selector.release();
             wait_failure("accept", outcome);
@@ -456,12 +509,8 @@ TCP_Socket* TCP_Socket::accept(ORTU_UINT32 timeout, void* storage, size_t storag
     const int on = 1;
     ::setsockopt(accepted, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
     selector.release();
-    if (storage)
-        return new (storage) TCP_Socket(accepted);
-    return new TCP_Socket(accepted);
+    return accepted;
 }
-
-// ---------------------------------------------------------------- transfer
 
 void TCP_Socket::abandon(void* record) {
     // The system may still write into the buffer until the cancelled
@@ -472,16 +521,8 @@ void TCP_Socket::abandon(void* record) {
     ::WSAGetOverlappedResult(socket_, ov, &count, TRUE, &flags);
 }
 
-void TCP_Socket::send(const void* data, size_t n, ORTU_UINT32 timeout, const ORTU_Event* cancel) {
-    ORTU_Mutex_Holder hold(write_lock_);
-    check_open("send");
-    ORTU_ASSERT(!write_pending_);
-    ORTU_DEBUG(wsock, 4, "TCP.0x%x, send(0x%x, %u, %u, 0x%x)\n", tag(), handle_tag(data),
-               (unsigned)n, timeout, handle_tag(cancel));
-    write_pending_ = true;
-    const Wait_Setup w = resolve(timeout, cancel);
+void TCP_Socket::send_step(const char* p, size_t n, ORTU_UINT32 limit, const ORTU_Event* cancel) {
     const ORTU_UINT32 started = ORTU_OS::tick_count();
-    const char* p = static_cast<const char*>(data);
     size_t sent = 0;
     // An overlapped send completes whole; the loop only matters should the
     // system ever report a part.
@@ -496,7 +537,7 @@ void TCP_Socket::send(const void* data, size_t n, ORTU_UINT32 timeout, const ORT
             const ORTU_UINT32 error = winsock_last_error();
             if (error != WSA_IO_PENDING)
                 generic_failure("send", error);
-            const Wait_Outcome outcome = wait(write_event_, remaining(w.limit, started), w.cancel);
+            const Wait_Outcome outcome = wait(write_event_, remaining(limit, started), cancel);
             if (outcome != wo_ready) {
                 abandon(ov);
                 wait_failure("send", outcome);
@@ -513,21 +554,10 @@ void TCP_Socket::send(const void* data, size_t n, ORTU_UINT32 timeout, const ORT
         }
         sent += count;
     }
-    write_pending_ = false;
     ORTU_ASSERT(sent == n);
 }
 
-size_t TCP_Socket::recv(void* buffer, size_t n, ORTU_UINT32 timeout, const ORTU_Event* cancel) {
-    ORTU_Mutex_Holder hold(read_lock_);
-    check_open("recv");
-    ORTU_ASSERT(!read_pending_);
-    ORTU_DEBUG(wsock, 4, "TCP.0x%x, recv(0x%x, %u, %u, 0x%x)\n", tag(), handle_tag(buffer),
-               (unsigned)n, timeout, handle_tag(cancel));
-    ORTU_ASSERT(n > 0);
-    if (n == 0)
-        return 0;
-    read_pending_ = true;
-    const Wait_Setup w = resolve(timeout, cancel);
+size_t TCP_Socket::recv_step(void* buffer, size_t n, ORTU_UINT32 limit, const ORTU_Event* cancel) {
     OVERLAPPED* ov = overlapped(ov_read_);
     *ov = OVERLAPPED{};
     ov->hEvent = read_event_.handle();
@@ -538,7 +568,7 @@ size_t TCP_Socket::recv(void* buffer, size_t n, ORTU_UINT32 timeout, const ORTU_
         const ORTU_UINT32 error = winsock_last_error();
         if (error != WSA_IO_PENDING)
             generic_failure("recv", error);
-        const Wait_Outcome outcome = wait(read_event_, w.limit, w.cancel);
+        const Wait_Outcome outcome = wait(read_event_, limit, cancel);
         if (outcome != wo_ready) {
             abandon(ov);
             wait_failure("recv", outcome);
@@ -546,81 +576,46 @@ size_t TCP_Socket::recv(void* buffer, size_t n, ORTU_UINT32 timeout, const ORTU_
         if (!::WSAGetOverlappedResult(socket_, ov, &count, FALSE, &flags))
             generic_failure("recv", winsock_last_error());
     }
-    read_pending_ = false;
-    ORTU_DEBUG(wsock, 4, "TCP.0x%x, recv -> %u bytes\n", tag(), (unsigned)count);
-    if (count == 0) {
-        ORTU_DEBUG(wsock, 1, "TCP.0x%x, recv, connection has been closed\n", tag());
-        throw Socket_Error(WSAENOTCONN_CODE, "TCP, recv, connection has been closed");
-    }
     return static_cast<size_t>(count);
 }
 #else
-// ---------------------------------------------------------------- connect
+// ---------------------------------------------------------------- POSIX
 
-void TCP_Socket::open(const InetEndpoint& server, ORTU_UINT32 timeout, const ORTU_Event* cancel) {
-    ORTU_Mutex_Holder hold_read(read_lock_);
-    ORTU_Mutex_Holder hold_write(write_lock_);
-    ORTU_ASSERT(server.addr.version == 4);
-    check_open("connect");
-    ORTU_DEBUG(wsock, 2, "TCP.0x%x, open(%pa:%d, %u, 0x%x)\n", tag(), server.addr.addr,
-               (int)server.port, timeout, handle_tag(cancel));
-
+void TCP_Socket::connect_step(const InetEndpoint& server, ORTU_UINT32 limit,
+                              const ORTU_Event* cancel) {
     const sockaddr_in sa = to_sockaddr(server.addr.addr, server.port);
     int rc;
     do {
         rc = ::connect(socket_, reinterpret_cast<const sockaddr*>(&sa), sizeof sa);
     } while (rc != 0 && errno == EINTR);
-    if (rc != 0) {
-        const int error = errno;
-        if (is_connect_outcome(error)) {
-            const ORTU_UINT32 code = winsock_error_from_errno(error);
-            ORTU_DEBUG(wsock, 0, "TCP.0x%x, open failed, error %d (%s)\n", tag(), (int)code,
-                       winsock_error_name(code));
-            throw Socket_Error(code, "TCP, open failed");
-        }
-        if (error != EINPROGRESS)
-            generic_failure("connect", winsock_error_from_errno(error));
-        const Wait_Setup w = resolve(timeout, cancel);
-        const Wait_Outcome outcome = wait(ORTU_Fd_Waitable(socket_, POLLOUT), w.limit, w.cancel);
-        if (outcome != wo_ready)
-            wait_failure("open", outcome);
-        int so_error = 0;
-        socklen_t len = sizeof so_error;
-        if (::getsockopt(socket_, SOL_SOCKET, SO_ERROR, &so_error, &len) != 0)
-            so_error = errno;
-        if (so_error != 0) {
-            const ORTU_UINT32 code = winsock_error_from_errno(so_error);
-            ORTU_DEBUG(wsock, 0, "TCP.0x%x, open failed, error %d (%s)\n", tag(), (int)code,
-                       winsock_error_name(code));
-            throw Socket_Error(code, "TCP, open failed");
-        }
-    }
-    set_no_delay();
-    read_local_endpoint();
-    read_peer_endpoint();
+    if (rc == 0)
+        return;
+    const int error = errno;
+    if (is_connect_outcome(error))
+        open_failed(winsock_error_from_errno(error));
+    if (error != EINPROGRESS)
+        generic_failure("connect", winsock_error_from_errno(error));
+    const Wait_Outcome outcome = wait(ORTU_Fd_Waitable(socket_, POLLOUT), limit, cancel);
+    if (outcome != wo_ready)
+        wait_failure("open", outcome);
+    int so_error = 0;
+    socklen_t len = sizeof so_error;
+    if (::getsockopt(socket_, SOL_SOCKET, SO_ERROR, &so_error, &len) != 0)
+        so_error = errno;
+    if (so_error != 0)
+        open_failed(winsock_error_from_errno(so_error));
 }
 
-// ---------------------------------------------------------------- accept
-
-TCP_Socket* TCP_Socket::accept(ORTU_UINT32 timeout, void* storage, size_t storage_size,
-                               const ORTU_Event* cancel) {
-    ORTU_Mutex_Holder hold_read(read_lock_);
-    ORTU_Mutex_Holder hold_write(write_lock_);
-    check_open("accept");
-    ORTU_DEBUG(wsock, 3, "TCP.0x%x, accept(%u, 0x%x, %u, 0x%x)\n", tag(), timeout,
-               handle_tag(storage), (unsigned)storage_size, handle_tag(cancel));
-    if (storage)
-        ORTU_ASSERT(storage_size == sizeof(TCP_Socket));
-    if (storage && storage_size != sizeof(TCP_Socket))
-        throw Socket_Error(10014u, "TCP, accept failed"); // WSAEFAULT: no room for the object
-
-    int fd;
-    const Wait_Setup w = resolve(timeout, cancel);
+TCP_Socket::Handle TCP_Socket::accept_step(ORTU_UINT32 limit, const ORTU_Event* cancel) {
     const ORTU_UINT32 started = ORTU_OS::tick_count();
     for (;;) {
-        fd = ::accept4(socket_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-        if (fd >= 0)
-            break;
+        const int fd = ::accept4(socket_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+        if (fd >= 0) {
+            // The accepted socket gets the same treatment as a connected one.
+            const int on = 1;
+            ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+            return fd;
+        }
         const int error = errno;
         // A connection that went away before we took it is not our failure.
         if (error == EINTR || error == ECONNABORTED)
@@ -628,32 +623,14 @@ TCP_Socket* TCP_Socket::accept(ORTU_UINT32 timeout, void* storage, size_t storag
         if (error != EAGAIN)
             generic_failure("accept", winsock_error_from_errno(error));
         const Wait_Outcome outcome =
-            wait(ORTU_Fd_Waitable(socket_, POLLIN), remaining(w.limit, started), w.cancel);
+            wait(ORTU_Fd_Waitable(socket_, POLLIN), remaining(limit, started), cancel);
         if (outcome != wo_ready)
             wait_failure("accept", outcome);
     }
-    {
-        // The accepted socket gets the same treatment as a connected one.
-        const int on = 1;
-        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-    }
-    if (storage)
-        return new (storage) TCP_Socket(fd);
-    return new TCP_Socket(fd);
 }
 
-// ---------------------------------------------------------------- transfer
-
-void TCP_Socket::send(const void* data, size_t n, ORTU_UINT32 timeout, const ORTU_Event* cancel) {
-    ORTU_Mutex_Holder hold(write_lock_);
-    check_open("send");
-    ORTU_ASSERT(!write_pending_);
-    ORTU_DEBUG(wsock, 4, "TCP.0x%x, send(0x%x, %u, %u, 0x%x)\n", tag(), handle_tag(data),
-               (unsigned)n, timeout, handle_tag(cancel));
-    write_pending_ = true;
-    const Wait_Setup w = resolve(timeout, cancel);
+void TCP_Socket::send_step(const char* p, size_t n, ORTU_UINT32 limit, const ORTU_Event* cancel) {
     const ORTU_UINT32 started = ORTU_OS::tick_count();
-    const char* p = static_cast<const char*>(data);
     size_t sent = 0;
     while (sent < n) {
         const ssize_t k = ::send(socket_, p + sent, n - sent, MSG_NOSIGNAL);
@@ -667,47 +644,27 @@ void TCP_Socket::send(const void* data, size_t n, ORTU_UINT32 timeout, const ORT
         if (error != EAGAIN)
             generic_failure("send", winsock_error_from_errno(error));
         const Wait_Outcome outcome =
-            wait(ORTU_Fd_Waitable(socket_, POLLOUT), remaining(w.limit, started), w.cancel);
+            wait(ORTU_Fd_Waitable(socket_, POLLOUT), remaining(limit, started), cancel);
         if (outcome != wo_ready)
             wait_failure("send", outcome);
     }
-    write_pending_ = false;
-    ORTU_ASSERT(sent == n);
 }
 
-size_t TCP_Socket::recv(void* buffer, size_t n, ORTU_UINT32 timeout, const ORTU_Event* cancel) {
-    ORTU_Mutex_Holder hold(read_lock_);
-    check_open("recv");
-    ORTU_ASSERT(!read_pending_);
-    ORTU_DEBUG(wsock, 4, "TCP.0x%x, recv(0x%x, %u, %u, 0x%x)\n", tag(), handle_tag(buffer),
-               (unsigned)n, timeout, handle_tag(cancel));
-    ORTU_ASSERT(n > 0);
-    if (n == 0)
-        return 0;
-    read_pending_ = true;
-    const Wait_Setup w = resolve(timeout, cancel);
+size_t TCP_Socket::recv_step(void* buffer, size_t n, ORTU_UINT32 limit, const ORTU_Event* cancel) {
     const ORTU_UINT32 started = ORTU_OS::tick_count();
-    ssize_t k;
     for (;;) {
-        k = ::recv(socket_, buffer, n, 0);
+        const ssize_t k = ::recv(socket_, buffer, n, 0);
         if (k >= 0)
-            break;
+            return static_cast<size_t>(k);
         const int error = errno;
         if (error == EINTR)
             continue;
         if (error != EAGAIN)
             generic_failure("recv", winsock_error_from_errno(error));
         const Wait_Outcome outcome =
-            wait(ORTU_Fd_Waitable(socket_, POLLIN), remaining(w.limit, started), w.cancel);
+            wait(ORTU_Fd_Waitable(socket_, POLLIN), remaining(limit, started), cancel);
         if (outcome != wo_ready)
             wait_failure("recv", outcome);
     }
-    read_pending_ = false;
-    ORTU_DEBUG(wsock, 4, "TCP.0x%x, recv -> %u bytes\n", tag(), (unsigned)k);
-    if (k == 0) {
-        ORTU_DEBUG(wsock, 1, "TCP.0x%x, recv, connection has been closed\n", tag());
-        throw Socket_Error(WSAENOTCONN_CODE, "TCP, recv, connection has been closed");
-    }
-    return static_cast<size_t>(k);
 }
 #endif

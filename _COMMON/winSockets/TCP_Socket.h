@@ -108,6 +108,18 @@ private:
     // Closes, then raises cancel (10111) or time-out (10060) for operation.
     [[noreturn]] void wait_failure(const char* operation, Wait_Outcome outcome);
     bool check_open(const char* operation);
+    // Logs and raises a connect that the other side or the network refused.
+    [[noreturn]] void open_failed(ORTU_UINT32 code);
+
+    // The platform's part of each operation, after the checks all share:
+    // each waits with the resolved limit and cancel event.
+    void connect_step(const InetEndpoint& server, ORTU_UINT32 limit, const ORTU_Event* cancel);
+    // The accepted connection, set up as a connected one is.
+    Handle accept_step(ORTU_UINT32 limit, const ORTU_Event* cancel);
+    void send_step(const char* data, size_t n, ORTU_UINT32 limit, const ORTU_Event* cancel);
+    // Bytes read; 0 when the other side has closed.
+    size_t recv_step(void* buffer, size_t n, ORTU_UINT32 limit, const ORTU_Event* cancel);
+
     void read_local_endpoint();
     void read_peer_endpoint();
     void set_no_delay();
