@@ -32,9 +32,16 @@ inline std::shared_ptr<bool> WhenModal(std::function<void(QWidget*)> Answer, int
     auto* Poll = new QTimer(qApp);
     auto Clock = std::make_shared<QElapsedTimer>();
     Clock->start();
+    auto Seen = std::make_shared<QElapsedTimer>();
     QObject::connect(Poll, &QTimer::timeout, Poll, [=]() mutable {
         QWidget* Top = TopWindow();
-        if (Top != nullptr && Top != Before.data() && Top->isVisible()) {
+        const bool Shown = Top != nullptr && Top != Before.data() && Top->isVisible();
+        if (Shown && !Seen->isValid())
+            Seen->start();
+        // A dialog's shortcuts answer only once it is the active window,
+        // which on a busy machine comes a moment after it shows.
+        if (Shown && (Top == QApplication::activePopupWidget() || Top->isActiveWindow() ||
+                      Seen->elapsed() > 2000)) {
             Poll->stop();
             Poll->deleteLater();
             *Ran = true;
