@@ -453,24 +453,15 @@ void TfrmMain::About1Click() {
 
 void TfrmMain::TileHorizontally() {
     // One above the other, each the full width.
-    QList<QMdiSubWindow*> Visible;
-    for (QMdiSubWindow* Child : MDIChildren())
-        if (!Child->isMinimized())
-            Visible.append(Child);
-    if (Visible.isEmpty())
-        return;
-    const QRect Area = FClientArea->viewport()->rect();
-    const int Height = Area.height() / static_cast<int>(Visible.size());
-    int Top = 0;
-    for (QMdiSubWindow* Child : Visible) {
-        Child->showNormal();
-        Child->setGeometry(0, Top, Area.width(), Height);
-        Top += Height;
-    }
+    Tile(Qt::Vertical);
 }
 
 void TfrmMain::TileVertically() {
     // Side by side, each the full height.
+    Tile(Qt::Horizontal);
+}
+
+void TfrmMain::Tile(Qt::Orientation Direction) {
     QList<QMdiSubWindow*> Visible;
     for (QMdiSubWindow* Child : MDIChildren())
         if (!Child->isMinimized())
@@ -478,11 +469,16 @@ void TfrmMain::TileVertically() {
     if (Visible.isEmpty())
         return;
     const QRect Area = FClientArea->viewport()->rect();
-    const int Width = Area.width() / static_cast<int>(Visible.size());
-    int Left = 0;
+    const int Count = static_cast<int>(Visible.size());
+    int At = 0;
     for (QMdiSubWindow* Child : Visible) {
         Child->showNormal();
-        Child->setGeometry(Left, 0, Width, Area.height());
-        Left += Width;
+        if (Direction == Qt::Vertical) {
+            Child->setGeometry(0, At, Area.width(), Area.height() / Count);
+            At += Area.height() / Count;
+        } else {
+            Child->setGeometry(At, 0, Area.width() / Count, Area.height());
+            At += Area.width() / Count;
+        }
     }
 }

@@ -134,6 +134,7 @@ private:
     void CreateStatusBar();
     void TileVertically();
     void TileHorizontally();
+    void Tile(Qt::Orientation Direction);
 
     QMdiArea* FClientArea = nullptr;
     QList<QAction*> FWindowList;

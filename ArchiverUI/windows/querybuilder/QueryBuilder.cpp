@@ -786,7 +786,11 @@ void TdlgQueryBuilder::keyPressEvent(QKeyEvent* Event) {
 // ---------------------------------------------------------------------------
 // Entry points
 
-bool RunQueryBuilder(QWidget* Owner, const QString& Title, TVQQuery& Query) {
+namespace {
+
+// The builder as a modal dialog; Prepare fills it before it shows. Query
+// takes what the operator accepted.
+template <typename TPrepare> bool RunBuilder(QWidget* Owner, TVQQuery& Query, TPrepare Prepare) {
     if (DBConnection == nullptr || !DBConnection->ConnectionOK())
         return false;
     TDialogRelease<TdlgQueryBuilder> Dialog(new TdlgQueryBuilder(Owner));
@@ -794,7 +798,7 @@ bool RunQueryBuilder(QWidget* Owner, const QString& Title, TVQQuery& Query) {
         Dialog->close();
         return false;
     }
-    Dialog->ProposeTitle(Title);
+    Prepare(*Dialog.Get());
     if (Dialog->exec() != QDialog::Accepted || !Dialog)
         return false;
     Query.Assign(Dialog->Query());
@@ -802,18 +806,12 @@ bool RunQueryBuilder(QWidget* Owner, const QString& Title, TVQQuery& Query) {
     return true;
 }
 
+} // namespace
+
+bool RunQueryBuilder(QWidget* Owner, const QString& Title, TVQQuery& Query) {
+    return RunBuilder(Owner, Query, [&](TdlgQueryBuilder& Dialog) { Dialog.ProposeTitle(Title); });
+}
+
 bool EditQuery(QWidget* Owner, TVQQuery& Query) {
-    if (DBConnection == nullptr || !DBConnection->ConnectionOK())
-        return false;
-    TDialogRelease<TdlgQueryBuilder> Dialog(new TdlgQueryBuilder(Owner));
-    if (!Dialog->CreationCompleted()) {
-        Dialog->close();
-        return false;
-    }
-    Dialog->AssignQuery(Query);
-    if (Dialog->exec() != QDialog::Accepted || !Dialog)
-        return false;
-    Query.Assign(Dialog->Query());
-    Query.SetTitle(Dialog->Query().Title());
-    return true;
+    return RunBuilder(Owner, Query, [&](TdlgQueryBuilder& Dialog) { Dialog.AssignQuery(Query); });
 }

@@ -685,7 +685,9 @@ void TfrmQueryResult::ExecuteQuery() {
     RunJob(opSQLExecute, WithoutRowLimit(Sql));
 }
 
-void TfrmQueryResult::ResetList() {
+// The view is kept for the rows to come; the rows, the filters and the
+// count go.
+void TfrmQueryResult::EmptyList() {
     SaveView(*FViewStorage.get());
     BeginListChange();
     ClearRows();
@@ -695,6 +697,10 @@ void TfrmQueryResult::ResetList() {
     FSessionID.clear();
     EndListChange();
     SetPanel(2, QStringLiteral("0"));
+}
+
+void TfrmQueryResult::ResetList() {
+    EmptyList();
     if (!FQuery->Title().isEmpty())
         setWindowTitle(FQuery->Title());
     BuildViewTree();
@@ -715,15 +721,7 @@ void TfrmQueryResult::ShowSearchResult(const TSearchOptions& Options) {
 }
 
 void TfrmQueryResult::RunSearchQuery() {
-    SaveView(*FViewStorage.get());
-    BeginListChange();
-    ClearRows();
-    FCurUser.clear();
-    FFilter = TParticipantFilter();
-    FCurMedia = 16;
-    FSessionID.clear();
-    EndListChange();
-    SetPanel(2, QStringLiteral("0"));
+    EmptyList();
     // The hits have no conditions: the tree shows "All" only.
     FBuildingTree = true;
     FTreeModel->Clear();

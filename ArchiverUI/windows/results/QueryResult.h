@@ -283,6 +283,7 @@ private:
     void JobFinished();
     void JobFailed(const QString& Text);
     void JobEnded(const QString& Status);
+    void EmptyList();
     void ResetList();
     void DownloadData(quint32 RecId, const char* Bytes, quint32 Length);
     void DownloadDone();
