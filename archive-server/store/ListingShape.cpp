@@ -222,6 +222,32 @@ std::pair<size_t, size_t> unbracketed(const Reader& r, size_t b, size_t e) {
     return {b, e};
 }
 
+// Tokens [b, e) as "m.Media_ID IN (SELECT Media_ID FROM participants
+// WHERE ...)" with a plain condition: the index of its WHERE.
+std::optional<size_t> participantList(const Reader& r, size_t b, size_t e) {
+    size_t k = b;
+    for (const char* w :
+         {"m", ".", "Media_ID", "IN", "(", "SELECT", "Media_ID", "FROM", "participants", "WHERE"})
+        if (k >= e || !r.is(k++, w))
+            return std::nullopt;
+    const size_t where = k - 1;
+    if (k + 1 >= e || !r.is(e - 1, ")"))
+        return std::nullopt;
+    int depth = 0;
+    for (; k < e - 1; ++k) {
+        if (r.is(k, "(")) {
+            ++depth;
+        } else if (r.is(k, ")")) {
+            if (--depth < 0)
+                return std::nullopt; // "(...) AND (...)": not one list
+        } else if (depth == 0 && r.isAny(k, {"ORDER", "LIMIT", "GROUP", "HAVING", "WINDOW", "UNION",
+                                             "EXCEPT", "INTERSECT", ";"})) {
+            return std::nullopt;
+        }
+    }
+    return depth == 0 ? std::optional<size_t>(where) : std::nullopt;
+}
+
 } // namespace
 
 std::optional<TimeSpan> findTimeSpan(const std::string& sql, Dialect dialect) {
@@ -244,13 +270,17 @@ std::optional<TimeSpan> findTimeSpan(const std::string& sql, Dialect dialect) {
     std::optional<TimeSpan> found;
     size_t termBegin = ++i;
     bool inBetween = false;
+    std::vector<std::pair<size_t, size_t>> lists;
     const auto term = [&](size_t e) {
         const auto [b, end] = unbracketed(r, termBegin, e);
+        if (const auto where = participantList(r, b, end))
+            lists.emplace_back(r.at(*where).end, r.at(end - 1).begin);
         if (end - b == 7 && r.is(b, "m") && r.is(b + 1, ".") && r.is(b + 2, "Timestamp") &&
             r.is(b + 3, "BETWEEN") && isNumber(sql, r.at(b + 4)) && r.is(b + 5, "AND") &&
             isNumber(sql, r.at(b + 6)) && !found) {
-            found = TimeSpan{std::stoll(sql.substr(r.at(b + 4).begin, r.at(b + 4).end)),
-                             std::stoll(sql.substr(r.at(b + 6).begin, r.at(b + 6).end)), 0};
+            found.emplace();
+            found->from = std::stoll(sql.substr(r.at(b + 4).begin, r.at(b + 4).end));
+            found->to = std::stoll(sql.substr(r.at(b + 6).begin, r.at(b + 6).end));
         }
     };
     for (depth = 0; i < r.size(); ++i) {
@@ -278,18 +308,31 @@ std::optional<TimeSpan> findTimeSpan(const std::string& sql, Dialect dialect) {
         }
     }
     term(i);
-    if (found)
+    if (found) {
         found->whereEnd = i < r.size() ? r.at(i).begin : sql.size();
+        found->participantLists = std::move(lists);
+    }
     return found;
 }
 
 std::string withMediaIdBounds(const std::string& sql, const TimeSpan& span, int64_t low,
                               int64_t high) {
-    std::string out = sql.substr(0, span.whereEnd);
-    while (!out.empty() && std::isspace(static_cast<unsigned char>(out.back())))
-        out.pop_back();
-    out += " AND m.Media_ID BETWEEN " + std::to_string(low) + " AND " + std::to_string(high) + " ";
-    out.append(sql, span.whereEnd, std::string::npos);
+    const std::string bounds =
+        " AND Media_ID BETWEEN " + std::to_string(low) + " AND " + std::to_string(high) + " ";
+    std::vector<std::pair<size_t, std::string>> inserts;
+    for (const auto& [begin, end] : span.participantLists) {
+        inserts.emplace_back(begin, " (");
+        inserts.emplace_back(end, ")" + bounds);
+    }
+    inserts.emplace_back(span.whereEnd, " AND m." + bounds.substr(5));
+    std::string out;
+    size_t at = 0;
+    for (const auto& [pos, text] : inserts) {
+        out.append(sql, at, pos - at);
+        out += text;
+        at = pos;
+    }
+    out.append(sql, at, std::string::npos);
     return out;
 }
 

@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace vqarchive {
@@ -60,15 +61,24 @@ std::string withCadTestedPerRecord(const std::string& sql,
 // Media_ID before the first row; bounded by the Media_IDs the span holds
 // (records are archived as they happen, so these lie close together), it
 // walks them in order and stops at its limit.
+//
+// A participant condition ANDed beside it,
+//   m.Media_ID IN (SELECT Media_ID FROM participants WHERE ...)
+// gets the bounds too: the engine collects the participant's records into
+// a list before the first row, and walks that list from its first entry.
 struct TimeSpan {
     int64_t from = 0;
     int64_t to = 0;
     size_t whereEnd = 0; // where a further "AND ..." joins the condition
+    // The conditions of such participant lists: from just after their
+    // WHERE to their closing bracket, bytes.
+    std::vector<std::pair<size_t, size_t>> participantLists;
 };
 std::optional<TimeSpan> findTimeSpan(const std::string& sql, Dialect dialect);
 
 // The statement with "AND m.Media_ID BETWEEN low AND high" added to its
-// condition.
+// condition and "AND Media_ID BETWEEN low AND high" to each participant
+// list's.
 std::string withMediaIdBounds(const std::string& sql, const TimeSpan& span, int64_t low,
                               int64_t high);
 
