@@ -350,7 +350,8 @@ TEST_P(ViewerSql, ATimeSpanIsWalkedInRecordOrderWithTheSameRows) {
             EXPECT_TRUE(type() != 3 || c == types || vqtest::query(*demo, tested) == rows)
                 << tested;
             std::string plan;
-            for (const auto& r : vqtest::query(*demo, "EXPLAIN QUERY PLAN " + walked))
+            for (const auto& r :
+                 type() == 3 ? vqtest::query(*demo, "EXPLAIN QUERY PLAN " + walked) : Rows())
                 plan += r.back() + "\n";
             // (Records far from their neighbours' numbers leave it unbounded.)
             const bool asMade = ofRecords == std::string("as made");
