@@ -370,16 +370,13 @@ TEST_P(ViewerSql, ATimeSpanIsWalkedInRecordOrderWithTheSameRows) {
     ASSERT_EQ(sqlite3_open((dir_.path() / "span" / "archive.sqlite").c_str(), &raw), SQLITE_OK);
     std::unique_ptr<sqlite3, int (*)(sqlite3*)> db(raw, sqlite3_close);
     const std::string t = std::to_string(vqtest::kDemoEnd - 25 * 86400);
-    const std::string sql = "INSERT INTO media VALUES (9000, 'callrec', NULL, 1, NULL, 1, 0), "
-                            "(9001, 'callrec', NULL, " +
-                            t +
-                            ", NULL, 1, 0); "
-                            "UPDATE media SET Timestamp = " +
-                            t +
-                            " WHERE Media_ID = 9000; "
-                            "INSERT INTO participants VALUES (9000, " +
-                            user + ", " + group + ", NULL, 1), (9001, " + user + ", " + group +
-                            ", NULL, 1)";
+    const std::string parties = ", " + user + ", " + group + ", NULL, 1)";
+    const std::string sql =
+        "INSERT INTO media VALUES (9000, 'callrec', NULL, 1, NULL, 1, 0), (9001, "
+        "'callrec', NULL, " +
+        t + ", NULL, 1, 0); UPDATE media SET Timestamp = " + t +
+        " WHERE Media_ID = 9000; INSERT INTO participants VALUES (9000" + parties + ", (9001" +
+        parties;
     ASSERT_EQ(sqlite3_exec(db.get(), sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK)
         << sqlite3_errmsg(db.get());
     db.reset();
