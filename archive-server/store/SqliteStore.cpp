@@ -262,7 +262,11 @@ bool upToDate(sqlite3* db) {
 void bringUpToDate(sqlite3* db, bool thorough) {
     if (upToDate(db))
         return;
-    for (const auto& sql : missingIndexes(db))
+    // Statistics of an archive that has them and all its indexes stay: a
+    // sample's would be worse than those made from every row.
+    const std::vector<std::string> indexes = missingIndexes(db);
+    const bool analyze = !indexes.empty() || !planned(db);
+    for (const auto& sql : indexes)
         execOrThrow(db, sql);
     if (!hasMediaDays(db)) {
         execOrThrow(db, "DROP TRIGGER IF EXISTS media_days_insert");
@@ -271,9 +275,10 @@ void bringUpToDate(sqlite3* db, bool thorough) {
         for (const char* sql : kMediaDays)
             execOrThrow(db, sql);
     }
-    if (!thorough)
+    if (analyze && !thorough)
         execOrThrow(db, "PRAGMA analysis_limit = 4000");
-    execOrThrow(db, "ANALYZE");
+    if (analyze)
+        execOrThrow(db, "ANALYZE");
     execOrThrow(db, "INSERT OR REPLACE INTO archive_info VALUES ('schema_version', '" +
                         std::to_string(kSchemaVersion) + "')");
 }
