@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace vqarchive {
@@ -60,16 +61,48 @@ std::string withCadTestedPerRecord(const std::string& sql,
 // Media_ID before the first row; bounded by the Media_IDs the span holds
 // (records are archived as they happen, so these lie close together), it
 // walks them in order and stops at its limit.
+//
+// A participant condition ANDed beside it,
+//   m.Media_ID IN (SELECT Media_ID FROM participants WHERE ...)
+// gets the bounds too: the engine collects the participant's records into
+// a list before the first row, and walks that list from its first entry.
+// A participant of very many records (a large group over a long span) is
+// instead tested per record as the listing walks the records in order:
+// collecting such a list alone outlasts the wait for a first row.
+struct ParticipantList {
+    size_t begin = 0; // the whole "m.Media_ID IN (...)", bytes
+    size_t end = 0;
+    std::string condition; // what follows its WHERE, as written
+};
 struct TimeSpan {
     int64_t from = 0;
     int64_t to = 0;
     size_t whereEnd = 0; // where a further "AND ..." joins the condition
+    size_t mediaEnd = 0; // just after "media AS m" in the FROM
+    std::vector<ParticipantList> participantLists;
 };
 std::optional<TimeSpan> findTimeSpan(const std::string& sql, Dialect dialect);
 
-// The statement with "AND m.Media_ID BETWEEN low AND high" added to its
-// condition.
-std::string withMediaIdBounds(const std::string& sql, const TimeSpan& span, int64_t low,
-                              int64_t high);
+// A participant list of this many records or more, among `records`
+// consecutive record numbers, is tested per record rather than collected:
+// collecting costs about a sixth of walking a record, and a walk to the
+// viewer's limit (10,000 records) reads records/matches records for each.
+uint64_t commonListThreshold(uint64_t records);
+
+// Counts the list's records numbered low to high, stopping at `limit`.
+std::string participantListCountQuery(const ParticipantList& list, int64_t low, int64_t high,
+                                      uint64_t limit);
+
+// The statement with, where bounds are given, "AND m.Media_ID BETWEEN low
+// AND high" added to its condition and to each collected participant
+// list's; each list marked in `tested` becomes a test per record, and m is
+// then read only by record number.
+struct MediaIdRange {
+    int64_t low = 0;
+    int64_t high = 0;
+};
+std::string reshapedSpanListing(const std::string& sql, const TimeSpan& span,
+                                const std::optional<MediaIdRange>& bounds,
+                                const std::vector<bool>& tested);
 
 } // namespace vqarchive

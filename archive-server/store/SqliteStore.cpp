@@ -100,13 +100,18 @@ bool archiveTable(const char* name) {
 // Client statements may read the archive's tables and nothing else: no
 // writes, no pragmas, no attaching other files, no schema tables, and only
 // the functions above.
-int clientAuthorizer(void*, int action, const char* first, const char* second, const char*,
-                     const char*) {
+// `serverReads` (a bool) lets the server's own statements read its day
+// table while it is set.
+int clientAuthorizer(void* serverReads, int action, const char* first, const char* second,
+                     const char*, const char*) {
     switch (action) {
     case SQLITE_SELECT:
     case SQLITE_RECURSIVE:
         return SQLITE_OK;
     case SQLITE_READ:
+        if (*static_cast<const bool*>(serverReads) && first &&
+            sqlite3_stricmp(first, "media_days") == 0)
+            return SQLITE_OK;
         return archiveTable(first) ? SQLITE_OK : SQLITE_DENY;
     case SQLITE_FUNCTION:
         return allowedFunction(second) ? SQLITE_OK : SQLITE_DENY;
@@ -220,8 +225,33 @@ std::vector<std::string> missingIndexes(sqlite3* db) {
     return work;
 }
 
+// The lowest and highest record number and the number of records of each
+// day (UTC), so that the records of any time span are bounded at once:
+// records are archived as they happen, so a span's lie close together. A
+// record deleted later leaves its day's bounds as they were, wider than
+// needed but still bounds; one added by any writer widens them.
+const char* const kMediaDays[] = {
+    "CREATE TABLE media_days (day INTEGER PRIMARY KEY, low INTEGER NOT NULL, "
+    "high INTEGER NOT NULL, records INTEGER NOT NULL)",
+    "INSERT INTO media_days SELECT CAST(Timestamp / 86400 AS INTEGER), MIN(Media_ID), "
+    "MAX(Media_ID), COUNT(*) FROM media GROUP BY 1",
+    "CREATE TRIGGER media_days_insert AFTER INSERT ON media BEGIN "
+    "INSERT INTO media_days VALUES (CAST(NEW.Timestamp / 86400 AS INTEGER), NEW.Media_ID, "
+    "NEW.Media_ID, 1) ON CONFLICT (day) DO UPDATE SET low = MIN(low, excluded.low), "
+    "high = MAX(high, excluded.high), records = records + 1; END",
+    "CREATE TRIGGER media_days_update AFTER UPDATE OF Media_ID, Timestamp ON media BEGIN "
+    "INSERT INTO media_days VALUES (CAST(NEW.Timestamp / 86400 AS INTEGER), NEW.Media_ID, "
+    "NEW.Media_ID, 1) ON CONFLICT (day) DO UPDATE SET low = MIN(low, excluded.low), "
+    "high = MAX(high, excluded.high), records = records + 1; END"};
+
+bool hasMediaDays(sqlite3* db) {
+    Stmt q = prepareOrThrow(db, "SELECT COUNT(*) FROM sqlite_master WHERE name IN ('media_days', "
+                                "'media_days_insert', 'media_days_update')");
+    return sqlite3_step(q.get()) == SQLITE_ROW && sqlite3_column_int(q.get(), 0) == 3;
+}
+
 bool upToDate(sqlite3* db) {
-    return missingIndexes(db).empty() && planned(db);
+    return missingIndexes(db).empty() && planned(db) && hasMediaDays(db);
 }
 
 // Gives an archive the schema's indexes and the planner its statistics,
@@ -232,11 +262,23 @@ bool upToDate(sqlite3* db) {
 void bringUpToDate(sqlite3* db, bool thorough) {
     if (upToDate(db))
         return;
-    for (const auto& sql : missingIndexes(db))
+    // Statistics of an archive that has them and all its indexes stay: a
+    // sample's would be worse than those made from every row.
+    const std::vector<std::string> indexes = missingIndexes(db);
+    const bool analyze = !indexes.empty() || !planned(db);
+    for (const auto& sql : indexes)
         execOrThrow(db, sql);
-    if (!thorough)
+    if (!hasMediaDays(db)) {
+        execOrThrow(db, "DROP TRIGGER IF EXISTS media_days_insert");
+        execOrThrow(db, "DROP TRIGGER IF EXISTS media_days_update");
+        execOrThrow(db, "DROP TABLE IF EXISTS media_days");
+        for (const char* sql : kMediaDays)
+            execOrThrow(db, sql);
+    }
+    if (analyze && !thorough)
         execOrThrow(db, "PRAGMA analysis_limit = 4000");
-    execOrThrow(db, "ANALYZE");
+    if (analyze)
+        execOrThrow(db, "ANALYZE");
     execOrThrow(db, "INSERT OR REPLACE INTO archive_info VALUES ('schema_version', '" +
                         std::to_string(kSchemaVersion) + "')");
 }
@@ -273,34 +315,86 @@ std::string walkingCommonCad(sqlite3* db, const std::string& sql) {
     return common.empty() ? sql : withCadTestedPerRecord(sql, common);
 }
 
-// A listing over a time span reads the span's records by time and sorts
-// them, all of them before the first row; bounded by the Media_IDs the span
-// holds it walks them in order instead. Worth it only where those lie close
-// together (no more than four times the span's records between the first
-// and the last), and only for spans whose bounds are found at once.
-std::string boundedByMediaId(sqlite3* db, const std::string& sql) {
-    const std::optional<TimeSpan> span = findTimeSpan(sql, Dialect::sqlite);
-    if (!span)
-        return sql;
-    constexpr int64_t kMostRecords = 250000;
+// The lowest and highest record number of the span's records and (at
+// most) how many there are; nothing when it takes too long to find out.
+struct SpanBounds {
+    int64_t low = 0;
+    int64_t high = 0;
+    int64_t records = 0;
+};
+std::optional<SpanBounds> spanBounds(sqlite3* db, const TimeSpan& span, bool& serverReads) {
     sqlite3_stmt* raw = nullptr;
+    // The same day arithmetic as the table's, which keeps the order of times.
+    serverReads = true;
+    const int rc =
+        sqlite3_prepare_v2(db,
+                           "SELECT MIN(low), MAX(high), TOTAL(records) FROM media_days WHERE day "
+                           "BETWEEN CAST(?1 / 86400 AS INTEGER) AND CAST(?2 / 86400 AS INTEGER)",
+                           -1, &raw, nullptr);
+    serverReads = false;
+    if (rc == SQLITE_OK) {
+        Stmt q(raw);
+        sqlite3_bind_int64(q.get(), 1, span.from);
+        sqlite3_bind_int64(q.get(), 2, span.to);
+        if (sqlite3_step(q.get()) != SQLITE_ROW)
+            return std::nullopt;
+        return SpanBounds{sqlite3_column_int64(q.get(), 0), sqlite3_column_int64(q.get(), 1),
+                          static_cast<int64_t>(sqlite3_column_double(q.get(), 2))};
+    }
+    // An archive of an earlier version that could not be brought up to date
+    // (a read-only copy): only a short span's are found at once.
+    constexpr int64_t kMostRecords = 250000;
     if (sqlite3_prepare_v2(db,
                            "SELECT MIN(Media_ID), MAX(Media_ID), COUNT(*) FROM (SELECT Media_ID "
                            "FROM media WHERE Timestamp BETWEEN ? AND ? LIMIT ?)",
                            -1, &raw, nullptr) != SQLITE_OK)
-        return sql;
+        return std::nullopt;
     Stmt q(raw);
-    sqlite3_bind_int64(q.get(), 1, span->from);
-    sqlite3_bind_int64(q.get(), 2, span->to);
+    sqlite3_bind_int64(q.get(), 1, span.from);
+    sqlite3_bind_int64(q.get(), 2, span.to);
     sqlite3_bind_int64(q.get(), 3, kMostRecords);
     if (sqlite3_step(q.get()) != SQLITE_ROW)
-        return sql;
-    const int64_t low = sqlite3_column_int64(q.get(), 0);
-    const int64_t high = sqlite3_column_int64(q.get(), 1);
+        return std::nullopt;
     const int64_t count = sqlite3_column_int64(q.get(), 2);
-    if (count == 0 || count >= kMostRecords || high - low >= 4 * count)
+    if (count >= kMostRecords)
+        return std::nullopt;
+    return SpanBounds{sqlite3_column_int64(q.get(), 0), sqlite3_column_int64(q.get(), 1), count};
+}
+
+// A listing over a time span reads the span's records by time and sorts
+// them, all of them before the first row; bounded by the Media_IDs the span
+// holds it walks them in order instead. Worth it only where those lie close
+// together: no more than four times the span's records between the first
+// and the last. A participant list beside it is counted on a sample of the
+// records (the middle sixteenth) to tell whether collecting it or testing
+// each record is the faster.
+std::string shapedSpanListing(sqlite3* db, const std::string& sql, bool& serverReads) {
+    const std::optional<TimeSpan> span = findTimeSpan(sql, Dialect::sqlite);
+    if (!span)
         return sql;
-    return withMediaIdBounds(sql, *span, low, high);
+    std::optional<MediaIdRange> bounds;
+    if (const auto b = spanBounds(db, *span, serverReads);
+        b && b->records > 0 && b->high - b->low < 4 * b->records)
+        bounds = MediaIdRange{b->low, b->high};
+    std::vector<bool> tested;
+    if (!span->participantLists.empty()) {
+        MediaIdRange all{
+            1, static_cast<int64_t>(countOf(db, "SELECT MAX(Media_ID) FROM media").value_or(0))};
+        const MediaIdRange range = bounds.value_or(all);
+        const int64_t records = range.high - range.low + 1;
+        constexpr int64_t kSample = 16;
+        const int64_t sampleLow = range.low + records / 2 - records / kSample / 2;
+        const uint64_t threshold = commonListThreshold(static_cast<uint64_t>(records));
+        for (const ParticipantList& list : span->participantLists) {
+            const auto n = countOf(db, participantListCountQuery(list, sampleLow,
+                                                                 sampleLow + records / kSample,
+                                                                 threshold / kSample + 1));
+            tested.push_back(records > 0 && n && *n * kSample >= threshold);
+        }
+    }
+    if (!bounds && std::find(tested.begin(), tested.end(), true) == tested.end())
+        return sql;
+    return reshapedSpanListing(sql, *span, bounds, tested);
 }
 
 } // namespace
@@ -352,7 +446,6 @@ public:
         StoreResult r = openReadOnly(db);
         if (!r.ok())
             return r;
-        sqlite3_set_authorizer(db.get(), clientAuthorizer, nullptr);
         // With statistics SQLite puts a Bloom filter on the records looked
         // up for each participant of a listing, and fills it by reading all
         // of media before the first row: a listing in record order that
@@ -361,11 +454,15 @@ public:
         // without test controls ignores this and keeps the filter.)
         constexpr int kBloomFilter = 0x00080000;
         sqlite3_test_control(SQLITE_TESTCTRL_OPTIMIZATIONS, db.get(), kBloomFilter);
+        // The statements that shape the client's carry its conditions: they
+        // run under the same rules as its own.
+        bool serverReads = false;
+        sqlite3_set_authorizer(db.get(), clientAuthorizer, &serverReads);
         // A client must not make the server build values of any size.
         sqlite3_limit(db.get(), SQLITE_LIMIT_LENGTH, static_cast<int>(kMaxClientValue));
         sqlite3_progress_handler(db.get(), 1000, cancelProgress, const_cast<CancelToken*>(&cancel));
-        const std::string text =
-            boundedByMediaId(db.get(), walkingCommonCad(db.get(), undoublePercent(sql)));
+        const std::string text = shapedSpanListing(
+            db.get(), walkingCommonCad(db.get(), undoublePercent(sql)), serverReads);
         sqlite3_stmt* raw = nullptr;
         const char* tail = nullptr;
         int rc =

@@ -66,6 +66,21 @@ TEST(ListingShape, ATimeSpanOnlyAsATermAndedWithAllOthers) {
         const auto found = vqarchive::findTimeSpan(c.sql, Dialect::sqlite);
         EXPECT_EQ(found ? found->to : 0, c.to) << c.sql;
     }
+    // A participant list beside it is bounded too, unless it is more than a
+    // plain condition.
+    const std::string list = "m.Media_ID IN (SELECT Media_ID FROM participants WHERE User_ID = 1";
+    for (const auto& [tail, bounded] :
+         {std::pair{")", "WHERE ( User_ID = 1) AND Media_ID BETWEEN 5 AND 9 ))) AND " + span +
+                             " AND m.Media_ID BETWEEN 5 AND 9 "},
+          {" OR 1)", "WHERE ( User_ID = 1 OR 1) AND Media_ID BETWEEN 5 AND 9 )"},
+          {" LIMIT 1)", "User_ID = 1 LIMIT 1))) AND " + span + " AND m.Media_ID BETWEEN"},
+          {") OR (1)", "= 1) OR (1))) AND " + span + " AND m.Media_ID BETWEEN 5 AND 9 "}}) {
+        const std::string sql = from + "((" + list + tail + ")) AND " + span;
+        const auto found = vqarchive::findTimeSpan(sql, Dialect::sqlite);
+        ASSERT_TRUE(found) << sql;
+        const std::string out = vqarchive::reshapedSpanListing(sql, *found, {{5, 9}}, {});
+        EXPECT_NE(out.find(bounded), std::string::npos) << out;
+    }
 }
 
 } // namespace
