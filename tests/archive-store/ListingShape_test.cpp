@@ -78,7 +78,8 @@ TEST(ListingShape, ATimeSpanOnlyAsATermAndedWithAllOthers) {
         const std::string sql = from + "((" + list + tail + ")) AND " + span;
         const auto found = vqarchive::findTimeSpan(sql, Dialect::sqlite);
         ASSERT_TRUE(found) << sql;
-        const std::string out = vqarchive::reshapedSpanListing(sql, *found, {{5, 9}}, {});
+        const std::string out =
+            vqarchive::reshapedSpanListing(sql, Dialect::sqlite, *found, {{5, 9}}, {});
         EXPECT_NE(out.find(bounded), std::string::npos) << out;
     }
 }
