@@ -182,7 +182,7 @@ const std::string kMediaDays[] = {
     std::string("INSERT INTO media_days SELECT Timestamp DIV 86400, MIN(Media_ID), "
                 "MAX(Media_ID), COUNT(*) FROM media GROUP BY 1") +
         kDayUpsert + "GREATEST(records, VALUES(records))",
-    "REPLACE INTO archive_info VALUES ('media_days', 'kept')"};
+    "ALTER TABLE media_days COMMENT = 'kept'"};
 
 // Whether the archive keeps its day table, making it when it does not. An
 // account that may not make triggers leaves the archive without: its
@@ -191,7 +191,8 @@ bool keepsDays(MYSQL* c) {
     const auto ready = countOf(
         c, "SELECT (SELECT COUNT(*) FROM information_schema.TRIGGERS WHERE TRIGGER_SCHEMA = "
            "DATABASE() AND TRIGGER_NAME IN ('media_days_insert', 'media_days_update')) + (SELECT "
-           "COUNT(*) FROM archive_info WHERE name = 'media_days' AND value = 'kept')");
+           "COUNT(*) FROM information_schema.TABLES WHERE TABLE_SCHEMA = DATABASE() AND "
+           "TABLE_NAME = 'media_days' AND TABLE_COMMENT = 'kept')");
     if (ready && *ready == 3)
         return true;
     for (const std::string& sql : kMediaDays)
@@ -578,9 +579,8 @@ public:
     // The listing as the database runs it fastest, and how it must be
     // planned for that.
     std::string shaped(MYSQL* c, const std::string& sql) const {
-        const bool days = daysKept();
         const ArchiveFacts facts{
-            [&](const TimeSpan& span) { return days ? spanBounds(c, span) : std::nullopt; },
+            [&](const TimeSpan& span) { return daysKept() ? spanBounds(c, span) : std::nullopt; },
             [&](const std::string& q) { return countOf(c, q); }};
         const auto listing = shapedSpanListing(sql, Dialect::mariadb, facts);
         if (!listing)

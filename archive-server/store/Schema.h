@@ -43,7 +43,7 @@ struct TableDef {
 // their limit (archives of version 1 are brought up to it when opened).
 // 3: SQLite archives keep the lowest and highest record number of each day.
 // A MariaDB archive keeps them when its account may make triggers, which
-// "media_days" in archive_info tells (its schema is otherwise that of 2).
+// its table's comment "kept" tells (its schema is otherwise that of 2).
 constexpr int kSchemaVersion = 3;
 
 const std::vector<TableDef>& archiveSchema();
