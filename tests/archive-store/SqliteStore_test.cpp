@@ -181,27 +181,15 @@ TEST_F(SqliteStore, OnlyPlainReadsOfTheArchiveRun) {
 
 TEST_F(SqliteStore, BringingAnArchiveUpToDateKeepsTheStatisticsItWasMadeWith) {
     store_.reset();
-    // Figures no sample of this archive gives, as stand-ins for statistics
-    // made from every row of a large one.
+    // Figures no sample of this archive gives, as if made from every row of
+    // a large one; the day table is what the archive lacks.
     backend_->runAsOwner("UPDATE sqlite_stat1 SET stat = '5000000 3' WHERE idx = 'media_time'; "
                          "DROP TABLE media_days");
     store_ = vqarchive::ArchiveStore::open(backend_->target());
     ASSERT_TRUE(store_->status().reachable);
-    sqlite3* raw = nullptr;
-    ASSERT_EQ(sqlite3_open_v2((fs::path(backend_->target()) / "archive.sqlite").c_str(), &raw,
-                              SQLITE_OPEN_READONLY, nullptr),
-              SQLITE_OK);
-    std::unique_ptr<sqlite3, int (*)(sqlite3*)> db(raw, sqlite3_close);
-    std::string stat;
-    const auto keep = [](void* to, int, char** values, char**) {
-        *static_cast<std::string*>(to) = values[0] ? values[0] : "";
-        return 0;
-    };
-    ASSERT_EQ(sqlite3_exec(db.get(),
-                           "SELECT (SELECT stat FROM sqlite_stat1 WHERE idx = 'media_time') || "
-                           "' ' || (SELECT COUNT(*) FROM media_days)",
-                           keep, &stat, nullptr),
-              SQLITE_OK);
-    EXPECT_EQ(stat.substr(0, 10), "5000000 3 ") << stat;
-    EXPECT_NE(stat, "5000000 3 0") << "the day table was not made again";
+    // Kept: the archive still holds the figures; made: the day table (else
+    // the statement fails: abs() of the smallest integer overflows).
+    backend_->runAsOwner("SELECT CASE WHEN stat = '5000000 3' AND (SELECT COUNT(*) FROM "
+                         "media_days) > 0 THEN 1 ELSE abs(-9223372036854775808) END FROM "
+                         "sqlite_stat1 WHERE idx = 'media_time'");
 }
