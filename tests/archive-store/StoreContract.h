@@ -101,11 +101,8 @@ TEST_F(STORE_SUITE, AnArchiveWithTheEarlierIndexesIsBroughtUpToDateWhenOpened) {
                                : "DROP INDEX participants_media_row");
     backend_->runAsOwner("CREATE INDEX participants_media ON participants (Media_ID)");
     backend_->runAsOwner("CREATE INDEX cad_name_value ON cad (name, value)");
-    if (!maria)
-        backend_->runAsOwner("DROP TABLE sqlite_stat1; DROP TABLE media_days");
-    for (const char* sql : {"DROP TABLE media_days", "DROP TRIGGER media_days_insert"})
-        if (maria)
-            backend_->runAsOwner(sql);
+    backend_->runAsOwner(maria ? "DROP TABLE media_days"
+                               : "DROP TABLE sqlite_stat1; DROP TABLE media_days");
     ASSERT_FALSE(backend_->schemaNames().count("participants_media_row"));
 
     store_ = vqarchive::ArchiveStore::open(backend_->target());
@@ -120,13 +117,8 @@ TEST_F(STORE_SUITE, AnArchiveWithTheEarlierIndexesIsBroughtUpToDateWhenOpened) {
     EXPECT_TRUE(maria || names.count("sqlite_stat1"));
     for (const char* days : {"media_days", "media_days_insert", "media_days_update"})
         EXPECT_TRUE(maria || names.count(days)) << days;
-    if (maria) {
-        EXPECT_EQ(scalar(*store_, "SELECT TABLE_COMMENT FROM information_schema.TABLES WHERE "
-                                  "TABLE_SCHEMA = DATABASE() AND TABLE_NAME = 'media_days'"),
-                  "kept");
-        EXPECT_EQ(scalar(*store_, "SELECT SUM(records) FROM media_days"),
-                  scalar(*store_, "SELECT COUNT(*) FROM media"));
-    }
+    EXPECT_TRUE(!maria || scalar(*store_, "SELECT SUM(records) FROM media_days") ==
+                              scalar(*store_, "SELECT COUNT(*) FROM media"));
     EXPECT_EQ(scalar(*store_, "SELECT value FROM archive_info WHERE name = 'schema_version'"),
               std::to_string(vqarchive::kSchemaVersion));
 }

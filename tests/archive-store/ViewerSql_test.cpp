@@ -368,22 +368,20 @@ TEST_P(ViewerSql, ATimeSpanIsWalkedInRecordOrderWithTheSameRows) {
     demo.reset();
     const std::string t = std::to_string(vqtest::kDemoEnd - 25 * 86400);
     const std::string parties = ", " + user + ", " + group + ", NULL, 1)";
-    const std::string writes[] = {
-        "INSERT INTO media VALUES (9000, 'callrec', NULL, 1, NULL, 1, 0), (9001, 'callrec', "
-        "NULL, " +
-            t + ", NULL, 1, 0)",
-        "UPDATE media SET Timestamp = " + t + " WHERE Media_ID = 9000",
-        "INSERT INTO participants VALUES (9000" + parties + ", (9001" + parties};
+    const std::string sql =
+        "INSERT INTO media VALUES (9000, 'callrec', NULL, 1, NULL, 1, 0), (9001, "
+        "'callrec', NULL, " +
+        t + ", NULL, 1, 0); UPDATE media SET Timestamp = " + t +
+        " WHERE Media_ID = 9000; INSERT INTO participants VALUES (9000" + parties + ", (9001" +
+        parties;
     if (type() == 3) {
         sqlite3* raw = nullptr;
         ASSERT_EQ(sqlite3_open((dir_.path() / "span" / "archive.sqlite").c_str(), &raw), SQLITE_OK);
         std::unique_ptr<sqlite3, int (*)(sqlite3*)> db(raw, sqlite3_close);
-        for (const std::string& sql : writes)
-            ASSERT_EQ(sqlite3_exec(db.get(), sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK)
-                << sqlite3_errmsg(db.get());
+        ASSERT_EQ(sqlite3_exec(db.get(), sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK)
+            << sqlite3_errmsg(db.get());
     } else {
-        for (const std::string& sql : writes)
-            mysql_->run(sql);
+        mysql_->run("BEGIN NOT ATOMIC " + sql + "; END");
     }
     demo = vqarchive::ArchiveStore::open(target);
     const std::string first =
