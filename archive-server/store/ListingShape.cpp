@@ -337,7 +337,7 @@ std::string participantListCountQuery(const ParticipantList& list, int64_t low, 
            " LIMIT " + std::to_string(limit) + ") AS found";
 }
 
-std::string reshapedSpanListing(const std::string& sql, const TimeSpan& span,
+std::string reshapedSpanListing(const std::string& sql, Dialect dialect, const TimeSpan& span,
                                 const std::optional<MediaIdRange>& bounds,
                                 const std::vector<bool>& tested) {
     const std::string between = bounds ? " AND Media_ID BETWEEN " + std::to_string(bounds->low) +
@@ -366,7 +366,9 @@ std::string reshapedSpanListing(const std::string& sql, const TimeSpan& span,
     // Read by any index of its own, m would come in the index's order and
     // be sorted before the first row.
     if (anyTested)
-        edits.insert(edits.begin(), {span.mediaEnd, span.mediaEnd, " NOT INDEXED"});
+        edits.insert(edits.begin(),
+                     {span.mediaEnd, span.mediaEnd,
+                      dialect == Dialect::sqlite ? " NOT INDEXED" : " FORCE INDEX (PRIMARY)"});
     std::string out;
     size_t at = 0;
     for (const Edit& e : edits) {
@@ -376,6 +378,36 @@ std::string reshapedSpanListing(const std::string& sql, const TimeSpan& span,
     }
     out.append(sql, at, std::string::npos);
     return out;
+}
+
+std::optional<ShapedListing> shapedSpanListing(const std::string& sql, Dialect dialect,
+                                               const ArchiveFacts& facts) {
+    const std::optional<TimeSpan> span = findTimeSpan(sql, dialect);
+    if (!span)
+        return std::nullopt;
+    std::optional<MediaIdRange> bounds;
+    if (const auto b = facts.spanBounds(*span);
+        b && b->records > 0 && b->high - b->low < 4 * b->records)
+        bounds = MediaIdRange{b->low, b->high};
+    std::vector<bool> tested;
+    if (!span->participantLists.empty()) {
+        const MediaIdRange all{
+            1, static_cast<int64_t>(facts.count("SELECT MAX(Media_ID) FROM media").value_or(0))};
+        const MediaIdRange range = bounds.value_or(all);
+        const int64_t records = range.high - range.low + 1;
+        constexpr int64_t kSample = 16;
+        const int64_t sampleLow = range.low + records / 2 - records / kSample / 2;
+        const uint64_t threshold = commonListThreshold(static_cast<uint64_t>(records));
+        for (const ParticipantList& list : span->participantLists) {
+            const auto n = facts.count(participantListCountQuery(
+                list, sampleLow, sampleLow + records / kSample, threshold / kSample + 1));
+            tested.push_back(records > 0 && n && *n * kSample >= threshold);
+        }
+    }
+    const bool anyTested = std::find(tested.begin(), tested.end(), true) != tested.end();
+    if (!bounds && !anyTested)
+        return std::nullopt;
+    return ShapedListing{reshapedSpanListing(sql, dialect, *span, bounds, tested), anyTested};
 }
 
 } // namespace vqarchive

@@ -15,6 +15,7 @@
 #include "Schema.h"
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <utility>
@@ -101,8 +102,34 @@ struct MediaIdRange {
     int64_t low = 0;
     int64_t high = 0;
 };
-std::string reshapedSpanListing(const std::string& sql, const TimeSpan& span,
+std::string reshapedSpanListing(const std::string& sql, Dialect dialect, const TimeSpan& span,
                                 const std::optional<MediaIdRange>& bounds,
                                 const std::vector<bool>& tested);
+
+// What a backend tells of its archive to shape a listing: the lowest and
+// highest record number of a span's records and (at most) how many there
+// are, and one number from a statement of ours; nothing when it cannot.
+struct SpanBounds {
+    int64_t low = 0;
+    int64_t high = 0;
+    int64_t records = 0;
+};
+struct ArchiveFacts {
+    std::function<std::optional<SpanBounds>(const TimeSpan&)> spanBounds;
+    std::function<std::optional<uint64_t>(const std::string&)> count;
+};
+
+// A listing over a time span bounded by the record numbers the span holds,
+// where those lie close together (no more than four times the span's
+// records between the first and the last), and each participant list
+// beside it collected or tested per record, whichever is the faster by a
+// count on a sample of the records (the middle sixteenth). Nothing when
+// the statement stays as it is.
+struct ShapedListing {
+    std::string sql;
+    bool testsPerRecord = false; // a participant list became a test per record
+};
+std::optional<ShapedListing> shapedSpanListing(const std::string& sql, Dialect dialect,
+                                               const ArchiveFacts& facts);
 
 } // namespace vqarchive

@@ -146,10 +146,68 @@ const char* const kRetiredIndexes[][2] = {{"participants", "participants_media"}
                                           {"participants", "participants_external"},
                                           {"cad", "cad_name_value"}};
 
+// One number from a statement of ours; nothing when it cannot run.
+std::optional<uint64_t> countOf(MYSQL* c, const std::string& sql) {
+    if (mysql_query(c, sql.c_str()) != 0)
+        return std::nullopt;
+    Result res(mysql_store_result(c));
+    MYSQL_ROW row = res ? mysql_fetch_row(res.get()) : nullptr;
+    if (!row || !row[0])
+        return std::nullopt;
+    return std::strtoull(row[0], nullptr, 10);
+}
+
+// The lowest and highest record number and the number of records of each
+// day (UTC), so that the records of any time span are bounded at once:
+// records are archived as they happen, so a span's lie close together.
+// Triggers keep it for every writer: a record deleted later leaves its
+// day's bounds as they were, wider than needed but still bounds. The
+// triggers come before the table is filled, so that a record added by
+// another writer meanwhile is counted by one or the other; filling twice
+// (two servers at once) widens nothing.
+const char* const kDayUpsert =
+    " ON DUPLICATE KEY UPDATE low = LEAST(low, VALUES(low)), high = GREATEST(high, "
+    "VALUES(high)), records = ";
+const std::string kMediaDays[] = {
+    "CREATE TABLE IF NOT EXISTS media_days (day BIGINT NOT NULL PRIMARY KEY, low INT UNSIGNED "
+    "NOT NULL, high INT UNSIGNED NOT NULL, records BIGINT NOT NULL) ENGINE=InnoDB",
+    std::string("CREATE TRIGGER IF NOT EXISTS media_days_insert AFTER INSERT ON media FOR EACH "
+                "ROW INSERT INTO media_days VALUES (NEW.Timestamp DIV 86400, NEW.Media_ID, "
+                "NEW.Media_ID, 1)") +
+        kDayUpsert + "records + 1",
+    std::string("CREATE TRIGGER IF NOT EXISTS media_days_update AFTER UPDATE ON media FOR EACH "
+                "ROW INSERT INTO media_days VALUES (NEW.Timestamp DIV 86400, NEW.Media_ID, "
+                "NEW.Media_ID, 1)") +
+        kDayUpsert + "records + 1",
+    std::string("INSERT INTO media_days SELECT Timestamp DIV 86400, MIN(Media_ID), "
+                "MAX(Media_ID), COUNT(*) FROM media GROUP BY 1") +
+        kDayUpsert + "GREATEST(records, VALUES(records))",
+    "ALTER TABLE media_days COMMENT = 'kept'"};
+
+// Whether the archive keeps its day table, making it when it does not. An
+// account that may not make triggers leaves the archive without: its
+// listings are then planned by the database alone.
+bool keepsDays(MYSQL* c) {
+    const auto ready = countOf(
+        c, "SELECT (SELECT COUNT(*) FROM information_schema.TRIGGERS WHERE TRIGGER_SCHEMA = "
+           "DATABASE() AND TRIGGER_NAME IN ('media_days_insert', 'media_days_update')) + (SELECT "
+           "COUNT(*) FROM information_schema.TABLES WHERE TABLE_SCHEMA = DATABASE() AND "
+           "TABLE_NAME = 'media_days' AND TABLE_COMMENT = 'kept')");
+    if (ready && *ready == 3)
+        return true;
+    for (const std::string& sql : kMediaDays)
+        // 1213: a deadlock with another server filling it at the same time.
+        if (mysql_query(c, sql.c_str()) != 0 &&
+            (mysql_errno(c) != 1213 || mysql_query(c, sql.c_str()) != 0))
+            return false;
+    return true;
+}
+
 // Gives the archive the schema's indexes and its tables fresh statistics.
 // Another server on the same database may be doing the same at the same
 // time: an index it made first, or dropped first, is no failure.
-StoreResult bringUpToDate(MYSQL* c) {
+StoreResult bringUpToDate(MYSQL* c, bool& daysKept) {
+    daysKept = false;
     if (mysql_query(c, "SELECT TABLE_NAME, INDEX_NAME FROM information_schema.STATISTICS "
                        "WHERE TABLE_SCHEMA = DATABASE()") != 0)
         return failureOf(c);
@@ -194,18 +252,25 @@ StoreResult bringUpToDate(MYSQL* c) {
             return failureOf(c);
         Result res(mysql_store_result(c));
     }
+    daysKept = keepsDays(c);
     return StoreResult::success();
 }
 
-// One number from a statement of ours; nothing when it cannot run.
-std::optional<uint64_t> countOf(MYSQL* c, const std::string& sql) {
+// The span's bounds from the day table, by the same day arithmetic as its
+// triggers' (which keeps the order of times).
+std::optional<SpanBounds> spanBounds(MYSQL* c, const TimeSpan& span) {
+    const std::string sql = "SELECT MIN(low), MAX(high), SUM(records) FROM media_days WHERE day "
+                            "BETWEEN " +
+                            std::to_string(span.from) + " DIV 86400 AND " +
+                            std::to_string(span.to) + " DIV 86400";
     if (mysql_query(c, sql.c_str()) != 0)
         return std::nullopt;
     Result res(mysql_store_result(c));
     MYSQL_ROW row = res ? mysql_fetch_row(res.get()) : nullptr;
-    if (!row || !row[0])
+    if (!row || mysql_num_fields(res.get()) != 3)
         return std::nullopt;
-    return std::strtoull(row[0], nullptr, 10);
+    const auto number = [&](int i) { return row[i] ? std::strtoll(row[i], nullptr, 10) : 0; };
+    return SpanBounds{number(0), number(1), number(2)};
 }
 
 // MariaDB weighs a CAD condition's calls rightly, yet joins them in first
@@ -267,9 +332,16 @@ public:
             mysql_query(c.get(), "START TRANSACTION READ ONLY") != 0)
             return failureOf(c.get());
 
-        walkCommonCad(c.get(), sql);
+        const std::string text = shaped(c.get(), sql);
+        walkCommonCad(c.get(), text);
         KillWatch watch(*this, mysql_thread_id(c.get()), cancel);
-        if (mysql_real_query(c.get(), sql.data(), sql.size()) != 0) {
+        // A statement of the client's that the reshaping broke (an index
+        // hint of its own beside ours) runs as written, so that its errors
+        // are its own.
+        if (mysql_real_query(c.get(), text.data(), text.size()) != 0 &&
+            (text == sql || watch.fired() || cancel.cancelled() ||
+             isConnectionError(mysql_errno(c.get())) ||
+             mysql_real_query(c.get(), sql.data(), sql.size()) != 0)) {
             if (watch.fired() || cancel.cancelled())
                 return StoreResult::failure(StoreCode::cancelled, "cancelled");
             return failureOf(c.get());
@@ -486,8 +558,37 @@ public:
         // An account that may not make indexes still serves the archive as
         // it is; only a lost connection makes the next one try again.
         if (!upgraded_)
-            upgraded_ = bringUpToDate(out.get()).code != StoreCode::dbFailed;
+            upgraded_ = bringUpToDate(out.get(), daysKept_).code != StoreCode::dbFailed;
         return r;
+    }
+
+    // Whether the archive keeps its day table; the first asking brings it
+    // up to date when no server connection has yet.
+    bool daysKept() const {
+        {
+            std::lock_guard lock(upgradeMutex_);
+            if (upgraded_)
+                return daysKept_;
+        }
+        Conn c;
+        connect(c);
+        std::lock_guard lock(upgradeMutex_);
+        return daysKept_;
+    }
+
+    // The listing as the database runs it fastest, and how it must be
+    // planned for that.
+    std::string shaped(MYSQL* c, const std::string& sql) const {
+        const ArchiveFacts facts{
+            [&](const TimeSpan& span) { return daysKept() ? spanBounds(c, span) : std::nullopt; },
+            [&](const std::string& q) { return countOf(c, q); }};
+        const auto listing = shapedSpanListing(sql, Dialect::mariadb, facts);
+        if (!listing)
+            return sql;
+        // Else MariaDB turns the per-record test back into a list of its own.
+        if (listing->testsPerRecord)
+            mysql_query(c, "SET SESSION optimizer_switch = 'exists_to_in=off'");
+        return listing->sql;
     }
 
     // The connection client statements run on: the reader account when one
@@ -641,6 +742,7 @@ private:
     MysqlAddress address_;
     mutable std::mutex upgradeMutex_;
     mutable bool upgraded_ = false;
+    mutable bool daysKept_ = false;
 };
 
 std::unique_ptr<ArchiveStore> openMariaStore(const MysqlAddress& address) {
@@ -720,6 +822,8 @@ public:
         // the rows follow in one transaction.
         for (const auto& sql : dropStatements(Dialect::mariadb))
             run(sql);
+        // The new records' day table is made once they are all in.
+        run("DROP TABLE IF EXISTS media_days");
         // The indexes follow the rows (commit): made from the finished
         // tables they cost a sort each instead of an insertion a row.
         for (const auto& sql : createStatements(Dialect::mariadb, false))
@@ -795,7 +899,8 @@ public:
         committed_ = true;
         // Should this fail, the rows are there and a server opening the
         // archive makes the indexes.
-        const StoreResult indexed = bringUpToDate(conn_.get());
+        bool daysKept = false;
+        const StoreResult indexed = bringUpToDate(conn_.get(), daysKept);
         if (!indexed.ok())
             throw StoreError("MariaDB: the archive is made, but not its indexes: " +
                              indexed.message);

@@ -41,8 +41,9 @@ struct TableDef {
 
 // 2: indexes that let listing queries read in record order and stop at
 // their limit (archives of version 1 are brought up to it when opened).
-// 3: SQLite archives keep the lowest and highest record number of each day
-// (MariaDB's are unchanged from 2).
+// 3: SQLite archives keep the lowest and highest record number of each day.
+// A MariaDB archive keeps them when its account may make triggers, which
+// its table's comment "kept" tells (its schema is otherwise that of 2).
 constexpr int kSchemaVersion = 3;
 
 const std::vector<TableDef>& archiveSchema();

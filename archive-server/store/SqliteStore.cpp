@@ -315,13 +315,7 @@ std::string walkingCommonCad(sqlite3* db, const std::string& sql) {
     return common.empty() ? sql : withCadTestedPerRecord(sql, common);
 }
 
-// The lowest and highest record number of the span's records and (at
-// most) how many there are; nothing when it takes too long to find out.
-struct SpanBounds {
-    int64_t low = 0;
-    int64_t high = 0;
-    int64_t records = 0;
-};
+// The span's bounds from the day table, read by the server itself.
 std::optional<SpanBounds> spanBounds(sqlite3* db, const TimeSpan& span, bool& serverReads) {
     sqlite3_stmt* raw = nullptr;
     // The same day arithmetic as the table's, which keeps the order of times.
@@ -363,38 +357,13 @@ std::optional<SpanBounds> spanBounds(sqlite3* db, const TimeSpan& span, bool& se
 
 // A listing over a time span reads the span's records by time and sorts
 // them, all of them before the first row; bounded by the Media_IDs the span
-// holds it walks them in order instead. Worth it only where those lie close
-// together: no more than four times the span's records between the first
-// and the last. A participant list beside it is counted on a sample of the
-// records (the middle sixteenth) to tell whether collecting it or testing
-// each record is the faster.
+// holds it walks them in order instead.
 std::string shapedSpanListing(sqlite3* db, const std::string& sql, bool& serverReads) {
-    const std::optional<TimeSpan> span = findTimeSpan(sql, Dialect::sqlite);
-    if (!span)
-        return sql;
-    std::optional<MediaIdRange> bounds;
-    if (const auto b = spanBounds(db, *span, serverReads);
-        b && b->records > 0 && b->high - b->low < 4 * b->records)
-        bounds = MediaIdRange{b->low, b->high};
-    std::vector<bool> tested;
-    if (!span->participantLists.empty()) {
-        MediaIdRange all{
-            1, static_cast<int64_t>(countOf(db, "SELECT MAX(Media_ID) FROM media").value_or(0))};
-        const MediaIdRange range = bounds.value_or(all);
-        const int64_t records = range.high - range.low + 1;
-        constexpr int64_t kSample = 16;
-        const int64_t sampleLow = range.low + records / 2 - records / kSample / 2;
-        const uint64_t threshold = commonListThreshold(static_cast<uint64_t>(records));
-        for (const ParticipantList& list : span->participantLists) {
-            const auto n = countOf(db, participantListCountQuery(list, sampleLow,
-                                                                 sampleLow + records / kSample,
-                                                                 threshold / kSample + 1));
-            tested.push_back(records > 0 && n && *n * kSample >= threshold);
-        }
-    }
-    if (!bounds && std::find(tested.begin(), tested.end(), true) == tested.end())
-        return sql;
-    return reshapedSpanListing(sql, *span, bounds, tested);
+    const ArchiveFacts facts{
+        [&](const TimeSpan& span) { return spanBounds(db, span, serverReads); },
+        [&](const std::string& q) { return countOf(db, q); }};
+    const auto shaped = vqarchive::shapedSpanListing(sql, Dialect::sqlite, facts);
+    return shaped ? shaped->sql : sql;
 }
 
 } // namespace

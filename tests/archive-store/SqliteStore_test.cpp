@@ -178,3 +178,18 @@ TEST_F(SqliteStore, OnlyPlainReadsOfTheArchiveRun) {
                               "p.Role IN (0, 1)") != "",
               true);
 }
+
+TEST_F(SqliteStore, BringingAnArchiveUpToDateKeepsTheStatisticsItWasMadeWith) {
+    store_.reset();
+    // Figures no sample of this archive gives, as if made from every row of
+    // a large one; the day table is what the archive lacks.
+    backend_->runAsOwner("UPDATE sqlite_stat1 SET stat = '5000000 3' WHERE idx = 'media_time'; "
+                         "DROP TABLE media_days");
+    store_ = vqarchive::ArchiveStore::open(backend_->target());
+    ASSERT_TRUE(store_->status().reachable);
+    // Kept: the archive still holds the figures; made: the day table (else
+    // the statement fails: abs() of the smallest integer overflows).
+    backend_->runAsOwner("SELECT CASE WHEN stat = '5000000 3' AND (SELECT COUNT(*) FROM "
+                         "media_days) > 0 THEN 1 ELSE abs(-9223372036854775808) END FROM "
+                         "sqlite_stat1 WHERE idx = 'media_time'");
+}
