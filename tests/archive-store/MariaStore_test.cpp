@@ -157,9 +157,9 @@ TEST_F(MariaStore, AnAccountThatMayNotMakeTheDayTableServesSpansAndSaysWhy) {
     auto store = vqarchive::ArchiveStore::open("mysql://" + reader + at + "?reader=" + reader);
     ASSERT_TRUE(store->status().reachable);
     EXPECT_NE(store->notice().find("TRIGGER privileges"), std::string::npos) << store->notice();
-    const std::string span = "SELECT COUNT(*) FROM media AS m WHERE m.Timestamp BETWEEN 0 AND "
-                             "4000000000 ORDER BY 1";
-    EXPECT_EQ(scalar(*store, span), scalar(*store_, "SELECT COUNT(*) FROM media"));
+    EXPECT_EQ(scalar(*store, "SELECT COUNT(*) FROM media AS m WHERE m.Timestamp > 0 AND "
+                             "m.Timestamp BETWEEN 0 AND 4000000000"),
+              scalar(*store_, "SELECT COUNT(*) FROM media"));
     ASSERT_TRUE(store_->status().reachable);
     EXPECT_EQ(store_->notice(), "");
 }
