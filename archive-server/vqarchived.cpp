@@ -77,6 +77,8 @@ int serve(const ServerOptions& o) {
                   << "): " << status.message << "\n";
         return kExitFailure;
     }
+    if (const std::string notice = store->notice(); !notice.empty())
+        std::cerr << "vqarchived: " << notice << "\n";
 
     // Before the server starts its threads, so that they all inherit the
     // mask and the signals reach only the sigwait below. (Opening the store

@@ -104,6 +104,11 @@ public:
 
     virtual StoreStatus status() = 0;
 
+    // What an operator should know of a reachable archive that serves
+    // slower than it could, and why; empty when nothing. Asked after
+    // status().
+    virtual std::string notice() const { return {}; }
+
     // Runs client SQL on a connection that cannot write. Rows reach `sink` in
     // batches of at most `batchSize` (at least 1) rows, columns in statement
     // order. On failure or cancellation the sink has not seen hasMore=false

@@ -184,38 +184,38 @@ const std::string kMediaDays[] = {
         kDayUpsert + "GREATEST(records, VALUES(records))",
     "ALTER TABLE media_days COMMENT = 'kept'"};
 
-// Whether the archive keeps its day table, making it when it does not. An
-// account that may not make triggers leaves the archive without: its
-// listings are then planned by the database alone.
-bool keepsDays(MYSQL* c) {
+// Whether the archive keeps its day table, making it when it does not;
+// when not, why. An account that may not make triggers leaves the archive
+// without: its listings are then planned by the database alone.
+std::optional<std::string> daysMissing(MYSQL* c) {
     const auto ready = countOf(
         c, "SELECT (SELECT COUNT(*) FROM information_schema.TRIGGERS WHERE TRIGGER_SCHEMA = "
            "DATABASE() AND TRIGGER_NAME IN ('media_days_insert', 'media_days_update')) + (SELECT "
            "COUNT(*) FROM information_schema.TABLES WHERE TABLE_SCHEMA = DATABASE() AND "
            "TABLE_NAME = 'media_days' AND TABLE_COMMENT = 'kept')");
     if (ready && *ready == 3)
-        return true;
+        return std::nullopt;
     // A trigger waits for every statement already reading media, and every
     // one after it waits for the trigger: better without it this time than
     // the archive stalled behind another server's long listing.
     mysql_query(c, "SET SESSION lock_wait_timeout = 5");
-    bool made = true;
+    std::optional<std::string> why;
     for (const std::string& sql : kMediaDays)
         // 1213: a deadlock with another server filling it at the same time.
         if (mysql_query(c, sql.c_str()) != 0 &&
             (mysql_errno(c) != 1213 || mysql_query(c, sql.c_str()) != 0)) {
-            made = false;
+            why = mysql_error(c);
             break;
         }
     mysql_query(c, "SET SESSION lock_wait_timeout = DEFAULT");
-    return made;
+    return why;
 }
 
 // Gives the archive the schema's indexes and its tables fresh statistics.
 // Another server on the same database may be doing the same at the same
 // time: an index it made first, or dropped first, is no failure.
-StoreResult bringUpToDate(MYSQL* c, bool& daysKept) {
-    daysKept = false;
+StoreResult bringUpToDate(MYSQL* c, std::optional<std::string>& noDays) {
+    noDays = "the archive has no media table";
     if (mysql_query(c, "SELECT TABLE_NAME, INDEX_NAME FROM information_schema.STATISTICS "
                        "WHERE TABLE_SCHEMA = DATABASE()") != 0)
         return failureOf(c);
@@ -260,7 +260,7 @@ StoreResult bringUpToDate(MYSQL* c, bool& daysKept) {
             return failureOf(c);
         Result res(mysql_store_result(c));
     }
-    daysKept = keepsDays(c);
+    noDays = daysMissing(c);
     return StoreResult::success();
 }
 
@@ -325,6 +325,15 @@ public:
         if (!res)
             return {false, mysql_error(c.get())};
         return {true, "ready"};
+    }
+
+    std::string notice() const override {
+        std::lock_guard lock(upgradeMutex_);
+        if (!upgraded_ || !noDays_)
+            return {};
+        return "listings over a time span are planned by MariaDB alone, slowly in a large "
+               "archive: its table of each day's records could not be made (" +
+               *noDays_ + "); it needs the CREATE and TRIGGER privileges of the server's account";
     }
 
     StoreResult execute(const std::string& sql, size_t batchSize, const RowSink& sink,
@@ -566,7 +575,7 @@ public:
         // An account that may not make indexes still serves the archive as
         // it is; only a lost connection makes the next one try again.
         if (!upgraded_)
-            upgraded_ = bringUpToDate(out.get(), daysKept_).code != StoreCode::dbFailed;
+            upgraded_ = bringUpToDate(out.get(), noDays_).code != StoreCode::dbFailed;
         return r;
     }
 
@@ -576,12 +585,12 @@ public:
         {
             std::lock_guard lock(upgradeMutex_);
             if (upgraded_)
-                return daysKept_;
+                return !noDays_;
         }
         Conn c;
         connect(c);
         std::lock_guard lock(upgradeMutex_);
-        return daysKept_;
+        return upgraded_ && !noDays_;
     }
 
     // The listing as the database runs it fastest, and how it must be
@@ -750,7 +759,7 @@ private:
     MysqlAddress address_;
     mutable std::mutex upgradeMutex_;
     mutable bool upgraded_ = false;
-    mutable bool daysKept_ = false;
+    mutable std::optional<std::string> noDays_ = "not yet looked at";
 };
 
 std::unique_ptr<ArchiveStore> openMariaStore(const MysqlAddress& address) {
@@ -907,8 +916,8 @@ public:
         committed_ = true;
         // Should this fail, the rows are there and a server opening the
         // archive makes the indexes.
-        bool daysKept = false;
-        const StoreResult indexed = bringUpToDate(conn_.get(), daysKept);
+        std::optional<std::string> noDays;
+        const StoreResult indexed = bringUpToDate(conn_.get(), noDays);
         if (!indexed.ok())
             throw StoreError("MariaDB: the archive is made, but not its indexes: " +
                              indexed.message);

@@ -87,32 +87,25 @@ TEST(ListingShape, ATimeSpanOnlyAsATermAndedWithAllOthers) {
 TEST(ListingShape, TheArchivesFactsChooseBetweenCollectingAndTestingPerRecord) {
     const std::string sql = "SELECT 1 FROM media m WHERE m.Media_ID IN (SELECT Media_ID FROM "
                             "participants WHERE Group_ID = 7) AND m.Timestamp BETWEEN 1 AND 2";
-    // A span of 3,000,000 records from number 1,000,000 on, among 10,000,000;
-    // the list counts `sampled` on a sample of a sixteenth of what is read.
-    for (const auto& [high, sampled, shows, sample] :
-         {std::tuple{3999999, 10, "7) AND Media_ID BETWEEN 1000000 AND 3999999 ) AND m.",
-                     "BETWEEN 2406250 AND 2593750"},
+    // A span of 3,000,000 records from number 1,000,000 on (or, far apart,
+    // unbounded) among 10,000,000; the list's count on a sixteenth of them.
+    for (const auto& [high, sampled, shows] :
+         {std::tuple{3999999, 10, "7) AND Media_ID BETWEEN 1000000 AND 3999999 ) AND m."},
           {3999999, 100000,
            "m FORCE INDEX (PRIMARY) WHERE EXISTS (SELECT 1 FROM participants "
-           "WHERE ( Group_ID = 7) AND Media_ID = m.Media_ID)",
-           "BETWEEN 2406250 AND 2593750"},
-          // Records far apart: unbounded, and the sample taken of all of them.
-          {50000000, 100000, "m FORCE INDEX (PRIMARY) WHERE EXISTS", "BETWEEN 4687501 AND 5312501"},
-          {50000000, 10, "", "BETWEEN 4687501 AND 5312501"}}) {
-        std::string counted;
+           "WHERE ( Group_ID = 7) AND Media_ID = m.Media_ID)"},
+          {50000000, 100000, "m FORCE INDEX (PRIMARY) WHERE EXISTS"},
+          {50000000, 10, ""}}) {
         const vqarchive::ArchiveFacts facts{
             [&](const auto&) {
                 return std::optional(vqarchive::SpanBounds{1000000, high, 3000000});
             },
             [&](const std::string& q) {
-                counted = q;
                 return std::optional<uint64_t>(q.find("MAX(") != q.npos ? 10000000 : sampled);
             }};
         const auto out = vqarchive::shapedSpanListing(sql, Dialect::mariadb, facts);
-        const std::string got = out ? out->sql : "";
         EXPECT_EQ(out.has_value(), *shows != 0);
-        EXPECT_NE(got.find(shows), std::string::npos) << got;
-        EXPECT_NE(counted.find(sample), std::string::npos) << counted;
+        EXPECT_NE((out ? out->sql : std::string()).find(shows), std::string::npos);
     }
 }
 
